@@ -1,0 +1,79 @@
+// The per-process state record, filled at process attach and read by every export.
+#pragma once
+
+#include <cstdint>
+
+struct PlatMutex;
+struct PlatMapping;
+struct PlatThread;
+
+constexpr int kMaxRecords = 64;     // room of the type and index arrays of the serial cache
+constexpr int kModuleSlots = 16;    // entries of module_addr
+constexpr int kHddEntries = 24;     // entries of the HDD cache
+constexpr int kHddTextSize = 23;    // bytes of one HDD cache text slot
+constexpr uint32_t kMappingSize = 1024;
+constexpr int kDiagSize = 256;
+
+// Parameter block of the disk-serial collector thread.
+struct HddThreadParams {
+    char **hdd_serial;       // the 24 slot pointers
+    uint32_t *interfaces;    // interface word of each entry (0 IDE, 1 SCSI)
+    uint32_t *addresses;     // address word of each entry
+};
+
+// Parameter block of the serial synchronisation thread.
+struct SerialSyncParams {
+    PlatThread *disk_thread;  // the collector this process started, or null
+    int32_t rf_eeprom;
+    uint8_t eeprom_addr;
+    uint8_t struct_size;
+    uint8_t eeprom_size;
+    uint8_t version;
+};
+
+struct AssetState {
+    int32_t is_nt;
+    int32_t initialized;
+    uint8_t eeprom_addr;
+    int32_t rf_eeprom;
+    int32_t monitor_present;
+    uint8_t eeprom_size;       // record slots of the serial area (12 when none was found)
+    uint8_t layout_struct_size;  // geometry the serial-cache pointers were laid out with
+    uint8_t layout_count;
+    uint8_t module_addr[kModuleSlots];
+    char diag_text[kDiagSize];
+    PlatMutex *ee_mutex;
+    PlatMapping *hdd_mapping;
+    uint8_t *hdd_view;
+    PlatMapping *serial_mapping;
+    uint8_t *serial_view;
+    char *serial_text[kMaxRecords];
+    uint8_t *serial_type;
+    uint8_t *serial_index;
+    uint8_t *user_area;
+    char *hdd_serial[kHddEntries];
+    uint32_t *hdd_interface;
+    uint32_t *hdd_address;
+    PlatThread *worker_thread;
+    uint8_t vpd_block[256];
+    int32_t vpd_loaded;
+    HddThreadParams hdd_params;
+    SerialSyncParams sync_params;
+};
+
+extern AssetState g_state;
+
+// Replaces diag_text with a formatted text; nothing reads it, it is kept for debugging.
+void SetDiagText(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Process attach and detach: the start-up and release sequences. Called by the platform's
+// entry point (an ELF constructor/destructor, or DllMain).
+void FrameAttach();
+void FrameDetach();
+
+// Lays the serial-cache pointers out for a geometry (record size, record count).
+void LayOutSerialCache(uint8_t struct_size, uint8_t count);

@@ -1,0 +1,12 @@
+// Facts about the running system and the names of shared kernel objects.
+#pragma once
+
+#include <cstddef>
+
+// True on the Windows NT family (POSIX systems count as NT: no 9x-only paths there).
+bool PlatIsNtFamily();
+
+// The name under which a shared kernel object is created: the system's own name, scoped by
+// the QORASST_NAMESPACE environment variable when it is set so that parallel test runs never
+// meet each other's objects.
+void PlatObjectName(const char *base, char *out, size_t out_size);

@@ -1,0 +1,12 @@
+// Background threads. A started thread runs to its end on its own; any number of threads may
+// wait for it, any number of times. Handles are never released while the process runs.
+#pragma once
+
+struct PlatThread;
+
+using PlatThreadProc = void (*)(void *arg);
+
+// nullptr when the thread could not be started.
+PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg);
+// Returns once the thread has ended; a null thread returns at once.
+void PlatThreadWait(PlatThread *thread);
