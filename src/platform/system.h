@@ -10,3 +10,6 @@ bool PlatIsNtFamily();
 // the QORASST_NAMESPACE environment variable when it is set so that parallel test runs never
 // meet each other's objects.
 void PlatObjectName(const char *base, char *out, size_t out_size);
+
+// The calling thread's last system error number (GetLastError / errno), for diagnostics.
+unsigned long PlatLastError();

@@ -1,0 +1,52 @@
+// Threads that anybody may wait for any number of times: pthread_join allows one waiter, so
+// the end of the thread is published through a condition variable instead.
+#include "platform/thread.h"
+
+#include <pthread.h>
+
+#include <new>
+
+struct PlatThread {
+    PlatThreadProc proc;
+    void *arg;
+    pthread_mutex_t lock;
+    pthread_cond_t ended_cond;
+    bool ended;
+};
+
+namespace {
+void *Trampoline(void *raw) {
+    auto *thread = static_cast<PlatThread *>(raw);
+    thread->proc(thread->arg);
+    pthread_mutex_lock(&thread->lock);
+    thread->ended = true;
+    pthread_cond_broadcast(&thread->ended_cond);
+    pthread_mutex_unlock(&thread->lock);
+    return nullptr;
+}
+}  // namespace
+
+PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
+    // Never freed: a handle stays valid for every waiter for the life of the process.
+    auto *thread = new (std::nothrow) PlatThread{proc, arg, PTHREAD_MUTEX_INITIALIZER,
+                                                 PTHREAD_COND_INITIALIZER, false};
+    if (thread == nullptr) return nullptr;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t id;
+    int rc = pthread_create(&id, &attr, Trampoline, thread);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void PlatThreadWait(PlatThread *thread) {
+    if (thread == nullptr) return;
+    pthread_mutex_lock(&thread->lock);
+    while (!thread->ended) pthread_cond_wait(&thread->ended_cond, &thread->lock);
+    pthread_mutex_unlock(&thread->lock);
+}
