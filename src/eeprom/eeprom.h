@@ -1,0 +1,46 @@
+// EEPROM access conventions shared by everything that stores bytes on the board: one-transfer
+// block reads, 4-byte-chunked writes, zero-sum checksums and their in-place upkeep, the
+// read-back check after a record write, and the EEPROM mutex.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int kDeviceBytes = 256;  // every EEPROM is addressed as 256 bytes
+constexpr int kWriteChunk = 4;     // no write transfer carries more than this
+
+// Two upper-case hexadecimal digits of value (high nibble first) into dest[0..1]; no
+// terminator. Returns dest.
+char *ByteToHex(char *dest, uint8_t value);
+
+// 8-bit sum of n bytes; a zero-sum checksum balances when the covered bytes give 0.
+uint8_t ByteSum(const uint8_t *bytes, size_t n);
+
+// One read transfer of length bytes at offset. 0, or 1 when the transfer failed or the block
+// would pass the end of the device (refused before the bus is touched).
+int EeReadBlock(uint8_t address, uint8_t offset, uint8_t *buffer, int length);
+
+// Writes length bytes at offset in transfers of 4 bytes (the last one 1 to 4), in ascending
+// order, stopping at the first failure with 1. What was written stays written.
+int EeWriteBlock(uint8_t address, uint8_t offset, const uint8_t *buffer, int length);
+
+// Read-modify-write of one zero-sum byte: reads it, adds delta (mod 256), writes it back.
+int EeAdjustChecksum(uint8_t address, uint8_t offset, uint8_t delta);
+
+// Reads a just-written record back in one transfer and compares it with what was meant:
+// 0 equal, 1 read failed, 5 first byte (the key) differs, 6 later bytes differ.
+int EeVerifyRecord(uint8_t address, uint8_t offset, const uint8_t *expected, int length);
+
+// Holds the EEPROM mutex (g_state.ee_mutex) for a scope. held() is false when the process has
+// no mutex; callers then refuse their work before touching the bus.
+class EeLock {
+  public:
+    EeLock();
+    ~EeLock();
+    EeLock(const EeLock &) = delete;
+    EeLock &operator=(const EeLock &) = delete;
+    bool held() const { return held_; }
+
+  private:
+    bool held_;
+};
