@@ -1,0 +1,213 @@
+// Process attach and detach. Everything the exports rely on is prepared here, at load time;
+// the entry point reports success whatever fails, and a failure only leaves `initialized` 0.
+#include <cstdint>
+#include <cstring>
+
+#include "eeprom/serial/serial_area.h"
+#include "frame/state.h"
+#include "platform/hwlib.h"
+#include "platform/mapping.h"
+#include "platform/mutex.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "platform/thread.h"
+
+namespace {
+
+constexpr char kMutexName[] = "QORasst_eemutex";
+constexpr char kHddMappingName[] = "QORasstW_HDDNumCache";
+constexpr char kSerialMappingName[] = "QORasstW_SerNumCache";
+constexpr char kOverrideKey[] = "SYSTEM\\CurrentControlSet\\Services\\Valdrex\\Override";
+constexpr uint8_t kRfAddress = 0xB8;
+constexpr uint8_t kRfProbeRegister = 0x0F;
+constexpr uint8_t kFormatAddress = 0xA8;
+constexpr uint8_t kProbeFirst = 0xA0;
+constexpr uint8_t kProbeLast = 0xC0;
+constexpr uint8_t kDefaultStructSize = 20;
+constexpr uint8_t kDefaultCount = 12;
+constexpr uint32_t kHddInterfaceOffset = 552;
+constexpr uint32_t kHddAddressOffset = 648;
+
+// What disk-serial readers see until the disk mapping is attached.
+char g_empty_text[1] = {0};
+
+PlatMapping *OpenMapping(const char *base, bool *created, uint32_t *error) {
+    char name[256];
+    PlatObjectName(base, name, sizeof name);
+    bool existed = false;
+    PlatMapping *mapping = PlatMappingCreate(name, kMappingSize, &existed, error);
+    *created = mapping != nullptr && !existed;
+    return mapping;
+}
+
+void CloseMutex() {
+    PlatMutexClose(g_state.ee_mutex);
+    g_state.ee_mutex = nullptr;
+}
+
+void CloseHddMapping() {
+    if (g_state.hdd_view != nullptr) PlatMappingUnmap(g_state.hdd_mapping, g_state.hdd_view);
+    g_state.hdd_view = nullptr;
+    PlatMappingClose(g_state.hdd_mapping);
+    g_state.hdd_mapping = nullptr;
+}
+
+// The SPD EEPROM addresses of the memory modules: the override key's "addr" values in the
+// order the registry gives them, or the four usual slots when there is no key.
+void LoadModuleAddresses() {
+    std::memset(g_state.module_addr, 0, sizeof g_state.module_addr);
+    PlatKey *key = PlatRegOpen(kOverrideKey);
+    if (key == nullptr) {
+        g_state.module_addr[0] = 0xA0;
+        g_state.module_addr[1] = 0xA2;
+        g_state.module_addr[2] = 0xA4;
+        g_state.module_addr[3] = 0xA6;
+        return;
+    }
+    int count = 0;
+    for (uint32_t index = 0;; ++index) {
+        char name[128];
+        uint8_t data[4] = {0, 0, 0, 0};
+        uint32_t data_size = sizeof data;
+        uint32_t type = 0;
+        if (!PlatRegEnumValue(key, index, name, sizeof name, data, &data_size, &type)) break;
+        // The table has 16 entries; further "addr" values are ignored.
+        if (std::strncmp(name, "addr", 4) == 0 && count < kModuleSlots) {
+            g_state.module_addr[count++] = data[0];
+        }
+    }
+    PlatRegClose(key);
+}
+
+}  // namespace
+
+void FrameAttach() {
+    g_state.is_nt = PlatIsNtFamily() ? 1 : 0;
+    g_state.initialized = 0;
+    g_state.eeprom_addr = 0;
+    g_state.rf_eeprom = 0;
+    g_state.monitor_present = 1;
+
+    char mutex_name[256];
+    PlatObjectName(kMutexName, mutex_name, sizeof mutex_name);
+    g_state.ee_mutex = PlatMutexCreate(mutex_name);
+
+    // Monitor and VPD capture join here (EDID capture, then the VPD load).
+
+    for (int i = 0; i < kHddEntries; ++i) g_state.hdd_serial[i] = g_empty_text;
+
+    bool hdd_created = false;
+    uint32_t error = 0;
+    g_state.hdd_mapping = OpenMapping(kHddMappingName, &hdd_created, &error);
+    if (g_state.hdd_mapping == nullptr) {
+        SetDiagText("1 GetLastError = %d", static_cast<int>(error));
+        CloseMutex();
+        return;
+    }
+    g_state.hdd_view = static_cast<uint8_t *>(PlatMappingMap(g_state.hdd_mapping, &error));
+    if (g_state.hdd_view == nullptr) {
+        SetDiagText("2 GetLastError = %d", static_cast<int>(error));
+        CloseHddMapping();
+        CloseMutex();
+        return;
+    }
+    if (I2C_Open() == 0) {
+        SetDiagText("3 GetLastError = %d", static_cast<int>(PlatLastError()));
+        CloseHddMapping();
+        CloseMutex();
+        return;
+    }
+    uint8_t *hdd = g_state.hdd_view;
+    for (int i = 0; i < kHddEntries; ++i) {
+        g_state.hdd_serial[i] = reinterpret_cast<char *>(hdd + kHddTextSize * i);
+    }
+    g_state.hdd_interface = reinterpret_cast<uint32_t *>(hdd + kHddInterfaceOffset);
+    g_state.hdd_address = reinterpret_cast<uint32_t *>(hdd + kHddAddressOffset);
+    if (hdd_created) {
+        g_state.hdd_params = {g_state.hdd_serial, g_state.hdd_interface, g_state.hdd_address};
+        std::memset(hdd, 0, kMappingSize);
+        // The disk-serial collector thread starts here.
+    }
+
+    LoadModuleAddresses();
+
+    uint8_t probe = 0;
+    if (I2C_SendCommandThenRead(kRfAddress, kRfProbeRegister, &probe, 1) == 0) {
+        g_state.rf_eeprom = 1;
+    }
+
+    uint8_t struct_size = kDefaultStructSize;
+    uint8_t count = kDefaultCount;
+    uint8_t version = 0;  // no header read: a version every primitive refuses
+    bool found = false;
+    for (int address = kProbeFirst; address <= kProbeLast && !found; address += 2) {
+        uint8_t s = 0, n = 0, v = 0;
+        if (ReadHeader(static_cast<uint8_t>(address), &s, &n, &v) == 0) {
+            g_state.eeprom_addr = static_cast<uint8_t>(address);
+            struct_size = s;
+            count = n;
+            version = v;
+            found = true;
+        }
+    }
+    g_state.eeprom_size = count;
+
+    bool serial_created = false;
+    g_state.serial_mapping = OpenMapping(kSerialMappingName, &serial_created, &error);
+    if (g_state.serial_mapping == nullptr) {
+        SetDiagText("4 GetLastError = %d", static_cast<int>(error));
+        return;
+    }
+    g_state.serial_view = static_cast<uint8_t *>(PlatMappingMap(g_state.serial_mapping, &error));
+    if (g_state.serial_view == nullptr) {
+        SetDiagText("5");
+        return;
+    }
+    if (serial_created) std::memset(g_state.serial_view, 0, struct_size * count);
+    LayOutSerialCache(struct_size, count);
+
+    if (serial_created) {
+        int loaded = LoadSerialCache(g_state.eeprom_addr, struct_size, count, version,
+                                     g_state.serial_type, g_state.serial_index,
+                                     g_state.serial_text);
+        if (g_state.rf_eeprom != 0) {
+            if (g_state.eeprom_addr == 0 || loaded != 0) {
+                g_state.eeprom_addr = kFormatAddress;
+                version = 0;
+                if (FormatSerialArea(kFormatAddress) == 0 &&
+                    ReadHeader(kFormatAddress, &struct_size, &count, &version) == 0) {
+                    if (struct_size != g_state.layout_struct_size ||
+                        count != g_state.layout_count) {
+                        LayOutSerialCache(struct_size, count);
+                    }
+                    g_state.eeprom_size = count;
+                    LoadSerialCache(kFormatAddress, struct_size, count, version,
+                                    g_state.serial_type, g_state.serial_index,
+                                    g_state.serial_text);
+                }
+            }
+            g_state.sync_params = {nullptr, g_state.rf_eeprom, g_state.eeprom_addr,
+                                   struct_size, count, version};
+            // The serial synchronisation thread starts here, then the user area is loaded and
+            // the network identity refreshed.
+        }
+        SetDiagText("DLL Initialized\n");
+    }
+    g_state.initialized = 1;
+}
+
+void FrameDetach() {
+    I2C_Close();
+    // A background thread of this process may still be using the views and the mutex; they
+    // stay until the process ends rather than be pulled away from under it.
+    if (g_state.worker_thread == nullptr) {
+        if (g_state.serial_view != nullptr) {
+            PlatMappingUnmap(g_state.serial_mapping, g_state.serial_view);
+        }
+        g_state.serial_view = nullptr;
+        PlatMappingClose(g_state.serial_mapping);
+        g_state.serial_mapping = nullptr;
+        CloseHddMapping();
+        CloseMutex();
+    }
+}

@@ -1,0 +1,66 @@
+// A child process for tests: it loads the real library the way an application does (start-up
+// runs before main) and then runs the commands given as arguments, one line of output each.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "QORasstW.h"
+
+namespace {
+
+bool FileExists(const char *path) { return access(path, F_OK) == 0; }
+
+// Runs one command starting at argv[i]; answers how many arguments it used, 0 if unknown.
+int RunCommand(int argc, char **argv, int i) {
+    const std::string cmd = argv[i];
+    auto arg = [&](int k) -> const char * { return i + k < argc ? argv[i + k] : ""; };
+    if (cmd == "status") {
+        std::printf("status init=%d eeprom=%d rf=%d monitor=%d\n", AssetIsInitialized(),
+                    AssetIsEeprom(), AssetIsRfEeprom(), AssetIsMonitor());
+        return 1;
+    }
+    if (cmd == "sleep") {  // sleep MILLISECONDS
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(arg(1))));
+        std::printf("slept\n");
+        return 2;
+    }
+    if (cmd == "touch") {  // touch PATH: tell the test that this point was reached
+        if (FILE *f = std::fopen(arg(1), "w")) std::fclose(f);
+        std::printf("touched\n");
+        return 2;
+    }
+    if (cmd == "wait") {  // wait PATH: until the test creates it (at most 60 s)
+        for (int n = 0; n < 6000 && !FileExists(arg(1)); ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::printf("waited %s\n", FileExists(arg(1)) ? "ok" : "timeout");
+        return 2;
+    }
+    if (cmd == "die") {  // die: end at once, without the library's detach
+        std::fflush(stdout);
+        raise(SIGKILL);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    for (int i = 1; i < argc;) {
+        int used = RunCommand(argc, argv, i);
+        if (used == 0) {
+            std::fprintf(stderr, "qor_child: unknown command %s\n", argv[i]);
+            return 2;
+        }
+        i += used;
+    }
+    return 0;
+}
