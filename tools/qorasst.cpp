@@ -1,0 +1,66 @@
+// qorasst: the inventory report. It loads the library as any application does, so what it
+// prints is what an application sees.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "QORasstW.h"
+#include "qorasst.h"
+
+void AddStatusSection(ReportValue &report) {
+    ReportValue &status = report.Add("status", ReportValue::Object());
+    status.Add("initialized", ReportValue::Bool(AssetIsInitialized() != 0));
+    status.Add("asset_eeprom", ReportValue::Bool(AssetIsEeprom() != 0));
+    status.Add("rf_eeprom", ReportValue::Bool(AssetIsRfEeprom() != 0));
+    status.Add("monitor", ReportValue::Bool(AssetIsMonitor() != 0));
+}
+
+namespace {
+
+void Usage(FILE *to) {
+    std::fprintf(to,
+                 "usage: qorasst [report] [--json]   the inventory of this machine\n"
+                 "       qorasst status [--json]     the library's status only\n");
+}
+
+int Report(bool json, bool status_only) {
+    ReportValue report = ReportValue::Object();
+    AddStatusSection(report);
+    if (!status_only) {
+    }
+    if (json) {
+        std::printf("%s\n", report.ToJson().c_str());
+    } else {
+        std::printf("%s\n", report.ToText().substr(1).c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string command = "report";
+    bool json = false;
+    int first = 1;
+    if (argc > 1 && argv[1][0] != '-') {
+        command = argv[1];
+        first = 2;
+    }
+    for (int i = first; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        } else if (command == "report" || command == "status") {
+            std::fprintf(stderr, "qorasst: unknown option %s\n", argv[i]);
+            Usage(stderr);
+            return 2;
+        }
+    }
+    if (command == "report") return Report(json, false);
+    if (command == "status") return Report(json, true);
+    std::fprintf(stderr, "qorasst: unknown command %s\n", command.c_str());
+    Usage(stderr);
+    return 2;
+}

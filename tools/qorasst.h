@@ -1,0 +1,7 @@
+// The inventory tool's sections and commands, one file per subject.
+#pragma once
+
+#include "report.h"
+
+// Each adds its section to the report.
+void AddStatusSection(ReportValue &report);
