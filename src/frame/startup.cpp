@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "QORasstW.h"
 #include "eeprom/serial/serial_area.h"
 #include "frame/state.h"
+#include "monitor/monitor.h"
 #include "platform/hwlib.h"
 #include "platform/mapping.h"
 #include "platform/mutex.h"
@@ -92,7 +94,15 @@ void FrameAttach() {
     PlatObjectName(kMutexName, mutex_name, sizeof mutex_name);
     g_state.ee_mutex = PlatMutexCreate(mutex_name);
 
-    // Monitor and VPD capture join here (EDID capture, then the VPD load).
+    // A missing monitor or VPD leaves its functions answering their own codes; start-up goes on.
+    const int edid_result = MonitorCaptureEDID();
+    if (edid_result != 0) {
+        g_state.monitor_present = 0;
+        SetDiagText("Failed to read EDID data from monitor, retval = %d", edid_result);
+    }
+    int vpd_size = static_cast<int>(sizeof g_state.vpd_block);
+    const int vpd_result = VPDLoadData(g_state.vpd_block, &vpd_size);
+    if (vpd_result != 0) SetDiagText("Failed to read VPD data, retval = %d", vpd_result);
 
     for (int i = 0; i < kHddEntries; ++i) g_state.hdd_serial[i] = g_empty_text;
 
