@@ -1,0 +1,66 @@
+// Background threads. A thread started from the DLL holds a reference on the DLL for as long
+// as it runs and drops it as it exits (FreeLibraryAndExitThread), so a caller that unloads
+// the library early cannot pull the code and the shared views from under a running thread:
+// the unload then completes when the last thread ends.
+#include "platform/thread.h"
+
+#include <windows.h>
+
+#include <new>
+
+struct PlatThread {
+    PlatThreadProc proc;
+    void *arg;
+    HMODULE module;  // reference held by the running thread, or null
+    HANDLE handle;
+};
+
+namespace {
+// The module this code was linked into: the DLL, or a program that links the code itself.
+HMODULE OwnModule() {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<const void *>(&OwnModule), &info, sizeof info) == 0) {
+        return nullptr;
+    }
+    return static_cast<HMODULE>(info.AllocationBase);
+}
+
+// A program is never unloaded; only a DLL needs the reference.
+HMODULE ReferenceOwnDll() {
+    HMODULE self = OwnModule();
+    if (self == nullptr || self == GetModuleHandleA(nullptr)) return nullptr;
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(self, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return nullptr;
+    // Already loaded: this only counts one more reference.
+    return LoadLibraryA(path);
+}
+
+DWORD WINAPI Trampoline(LPVOID raw) {
+    auto *thread = static_cast<PlatThread *>(raw);
+    thread->proc(thread->arg);
+    if (thread->module != nullptr) FreeLibraryAndExitThread(thread->module, 0);
+    return 0;
+}
+}  // namespace
+
+PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
+    // Never freed: a handle stays valid for every waiter for the life of the process.
+    auto *thread = new (std::nothrow) PlatThread{proc, arg, nullptr, nullptr};
+    if (thread == nullptr) return nullptr;
+    thread->module = ReferenceOwnDll();
+    DWORD id = 0;  // the 95 family fails CreateThread without somewhere to put the id
+    HANDLE handle = CreateThread(nullptr, 0, Trampoline, thread, 0, &id);
+    if (handle == nullptr) {
+        if (thread->module != nullptr) FreeLibrary(thread->module);
+        delete thread;
+        return nullptr;
+    }
+    thread->handle = handle;
+    return thread;
+}
+
+void PlatThreadWait(PlatThread *thread) {
+    if (thread == nullptr) return;
+    WaitForSingleObject(thread->handle, INFINITE);
+}
