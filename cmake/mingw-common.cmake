@@ -1,13 +1,14 @@
 # Shared part of the mingw-w64 toolchain files. QORASST_MINGW_TRIPLE names the target.
 set(CMAKE_SYSTEM_NAME Windows)
 
-# The posix thread model gives the full C++ thread library; winpthread is linked in
-# statically like libgcc and libstdc++ (below), so no runtime DLL but msvcrt.dll is needed.
+# The win32 thread model: the GCC runtime then rests on the Win32 API of NT 4.0 and the 95
+# family alone (the posix model drags in winpthread, which needs far newer Windows). Its
+# price is that std::thread is missing; the platform layer's threads serve instead.
 foreach(lang_tool C:gcc CXX:g++)
   string(REPLACE ":" ";" pair ${lang_tool})
   list(GET pair 0 lang)
   list(GET pair 1 tool)
-  find_program(QORASST_MINGW_${lang} NAMES ${QORASST_MINGW_TRIPLE}-${tool}-posix
+  find_program(QORASST_MINGW_${lang} NAMES ${QORASST_MINGW_TRIPLE}-${tool}-win32
                                             ${QORASST_MINGW_TRIPLE}-${tool} REQUIRED)
   set(CMAKE_${lang}_COMPILER ${QORASST_MINGW_${lang}})
 endforeach()
