@@ -1,11 +1,12 @@
 // qorasst: the inventory report. It loads the library as any application does, so what it
 // prints is what an application sees.
+#include "qorasst.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "QORasstW.h"
-#include "qorasst.h"
 
 void AddStatusSection(ReportValue &report) {
     ReportValue &status = report.Add("status", ReportValue::Object());

@@ -40,17 +40,27 @@ ReportValue &ReportValue::Add(const std::string &key, ReportValue value) {
     return members_.back().second;
 }
 
-ReportValue &ReportValue::Append(ReportValue value) { return Add("", std::move(value)); }
+ReportValue &ReportValue::Append(ReportValue value) {
+    return Add("", std::move(value));
+}
 
 namespace {
 std::string JsonString(const std::string &s) {
     std::string out = "\"";
     for (unsigned char c : s) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20 || c >= 0x7F) {
                     // Device texts are not always ASCII: keep every byte visible.
@@ -65,7 +75,9 @@ std::string JsonString(const std::string &s) {
     return out + "\"";
 }
 
-std::string Pad(int n) { return std::string(static_cast<size_t>(n), ' '); }
+std::string Pad(int n) {
+    return std::string(static_cast<size_t>(n), ' ');
+}
 
 std::string Printable(const std::string &s) {
     std::string out;
@@ -84,10 +96,14 @@ std::string Printable(const std::string &s) {
 
 std::string ReportValue::ToJson(int indent) const {
     switch (kind_) {
-        case Kind::kNull: return "null";
-        case Kind::kBool: return bool_ ? "true" : "false";
-        case Kind::kNumber: return std::to_string(number_);
-        case Kind::kText: return JsonString(text_);
+        case Kind::kNull:
+            return "null";
+        case Kind::kBool:
+            return bool_ ? "true" : "false";
+        case Kind::kNumber:
+            return std::to_string(number_);
+        case Kind::kText:
+            return JsonString(text_);
         case Kind::kList:
         case Kind::kObject: {
             const bool object = kind_ == Kind::kObject;
@@ -107,17 +123,20 @@ std::string ReportValue::ToJson(int indent) const {
 
 std::string ReportValue::ToText(int indent) const {
     switch (kind_) {
-        case Kind::kNull: return "-";
-        case Kind::kBool: return bool_ ? "yes" : "no";
-        case Kind::kNumber: return std::to_string(number_);
-        case Kind::kText: return Printable(text_);
+        case Kind::kNull:
+            return "-";
+        case Kind::kBool:
+            return bool_ ? "yes" : "no";
+        case Kind::kNumber:
+            return std::to_string(number_);
+        case Kind::kText:
+            return Printable(text_);
         case Kind::kList:
         case Kind::kObject: {
             if (members_.empty()) return "(none)";
             std::string out;
             for (const auto &[key, value] : members_) {
-                const bool nested =
-                    value.kind_ == Kind::kList || value.kind_ == Kind::kObject;
+                const bool nested = value.kind_ == Kind::kList || value.kind_ == Kind::kObject;
                 out += "\n" + Pad(indent) + (kind_ == Kind::kList ? "- " : key + ": ");
                 if (nested && kind_ == Kind::kList) {
                     // List items print their members on one line each, under the dash.
@@ -135,34 +154,63 @@ std::string ReportValue::ToText(int indent) const {
 
 const char *ResultText(int code) {
     switch (code) {
-        case 0: return "success";
-        case 1: return "no device, a bus transfer failed, or nothing was found";
-        case 2: return "a required signature is missing";
-        case 3: return "the format version of the area is not 1";
-        case 4: return "no room: no free record slot or no space for the structure";
-        case 5: return "read-back after the write: the record key differs";
-        case 6: return "read-back after the write: the record text differs";
-        case 7: return "a checksum does not balance";
-        case 8: return "device index above 7";
-        case 9: return "not found";
-        case 10: return "the user area's layout is invalid or the structure too large";
-        case 11: return "the RF identifier holds an invalid character group";
-        case 51: return "no EDID block was captured at start-up";
-        case 52: return "physical memory could not be opened";
-        case 53: return "physical memory is not available";
-        case 54: return "no EDID record in the extended BIOS data area";
-        case 55: return "the EDID block's checksum is wrong";
-        case 56: return "the monitor has no serial-number descriptor";
-        case 57: return "the monitor has no name descriptor";
-        case 58: return "a physical-memory read failed or the EBDA is unusable";
-        case 59: return "display-mode index out of range";
-        case 61: return "no VPD was loaded in this process";
-        case 62: return "physical memory could not be opened";
-        case 63: return "physical memory is not available";
-        case 64: return "no valid VPD block found";
-        case 101: return "the library is not initialised";
-        case 102: return "no record and no other source for this device";
-        case 103: return "the index must be 0 for this device type";
-        default: return "failure reported by the bus library";
+        case 0:
+            return "success";
+        case 1:
+            return "no device, a bus transfer failed, or nothing was found";
+        case 2:
+            return "a required signature is missing";
+        case 3:
+            return "the format version of the area is not 1";
+        case 4:
+            return "no room: no free record slot or no space for the structure";
+        case 5:
+            return "read-back after the write: the record key differs";
+        case 6:
+            return "read-back after the write: the record text differs";
+        case 7:
+            return "a checksum does not balance";
+        case 8:
+            return "device index above 7";
+        case 9:
+            return "not found";
+        case 10:
+            return "the user area's layout is invalid or the structure too large";
+        case 11:
+            return "the RF identifier holds an invalid character group";
+        case 51:
+            return "no EDID block was captured at start-up";
+        case 52:
+            return "physical memory could not be opened";
+        case 53:
+            return "physical memory is not available";
+        case 54:
+            return "no EDID record in the extended BIOS data area";
+        case 55:
+            return "the EDID block's checksum is wrong";
+        case 56:
+            return "the monitor has no serial-number descriptor";
+        case 57:
+            return "the monitor has no name descriptor";
+        case 58:
+            return "a physical-memory read failed or the EBDA is unusable";
+        case 59:
+            return "display-mode index out of range";
+        case 61:
+            return "no VPD was loaded in this process";
+        case 62:
+            return "physical memory could not be opened";
+        case 63:
+            return "physical memory is not available";
+        case 64:
+            return "no valid VPD block found";
+        case 101:
+            return "the library is not initialised";
+        case 102:
+            return "no record and no other source for this device";
+        case 103:
+            return "the index must be 0 for this device type";
+        default:
+            return "failure reported by the bus library";
     }
 }

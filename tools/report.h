@@ -7,7 +7,7 @@
 #include <vector>
 
 class ReportValue {
-public:
+  public:
     enum class Kind { kNull, kBool, kNumber, kText, kList, kObject };
 
     ReportValue() = default;
@@ -25,7 +25,7 @@ public:
     std::string ToJson(int indent = 0) const;
     std::string ToText(int indent = 0) const;
 
-private:
+  private:
     Kind kind_ = Kind::kNull;
     bool bool_ = false;
     long long number_ = 0;

@@ -5,6 +5,7 @@
 
 #include "QORasstW.h"
 #include "eeprom/serial/serial_area.h"
+#include "eeprom/serial/serial_numbers.h"
 #include "frame/state.h"
 #include "monitor/monitor.h"
 #include "platform/hwlib.h"
@@ -177,9 +178,9 @@ void FrameAttach() {
     LayOutSerialCache(struct_size, count);
 
     if (serial_created) {
-        int loaded = LoadSerialCache(g_state.eeprom_addr, struct_size, count, version,
-                                     g_state.serial_type, g_state.serial_index,
-                                     g_state.serial_text);
+        int loaded =
+            LoadSerialCache(g_state.eeprom_addr, struct_size, count, version, g_state.serial_type,
+                            g_state.serial_index, g_state.serial_text);
         if (g_state.rf_eeprom != 0) {
             if (g_state.eeprom_addr == 0 || loaded != 0) {
                 g_state.eeprom_addr = kFormatAddress;
@@ -192,14 +193,20 @@ void FrameAttach() {
                     }
                     g_state.eeprom_size = count;
                     LoadSerialCache(kFormatAddress, struct_size, count, version,
-                                    g_state.serial_type, g_state.serial_index,
-                                    g_state.serial_text);
+                                    g_state.serial_type, g_state.serial_index, g_state.serial_text);
                 }
             }
-            g_state.sync_params = {nullptr, g_state.rf_eeprom, g_state.eeprom_addr,
-                                   struct_size, count, version};
-            // The serial synchronisation thread starts here, then the user area is loaded and
-            // the network identity refreshed.
+            // The synchronisation thread waits for the collector (the worker so far) first.
+            g_state.sync_params = {g_state.worker_thread,
+                                   g_state.rf_eeprom,
+                                   g_state.eeprom_addr,
+                                   struct_size,
+                                   count,
+                                   version};
+            if (PlatThread *sync = PlatThreadStart(SerialSyncThread, &g_state.sync_params)) {
+                g_state.worker_thread = sync;
+            }
+            // Then the user area is loaded and the network identity refreshed.
         }
         SetDiagText("DLL Initialized\n");
     }

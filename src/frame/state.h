@@ -7,18 +7,18 @@ struct PlatMutex;
 struct PlatMapping;
 struct PlatThread;
 
-constexpr int kMaxRecords = 64;     // room of the type and index arrays of the serial cache
-constexpr int kModuleSlots = 16;    // entries of module_addr
-constexpr int kHddEntries = 24;     // entries of the HDD cache
-constexpr int kHddTextSize = 23;    // bytes of one HDD cache text slot
+constexpr int kMaxRecords = 64;   // room of the type and index arrays of the serial cache
+constexpr int kModuleSlots = 16;  // entries of module_addr
+constexpr int kHddEntries = 24;   // entries of the HDD cache
+constexpr int kHddTextSize = 23;  // bytes of one HDD cache text slot
 constexpr uint32_t kMappingSize = 1024;
 constexpr int kDiagSize = 256;
 
 // Parameter block of the disk-serial collector thread.
 struct HddThreadParams {
-    char **hdd_serial;       // the 24 slot pointers
-    uint32_t *interfaces;    // interface word of each entry (0 IDE, 1 SCSI)
-    uint32_t *addresses;     // address word of each entry
+    char **hdd_serial;     // the 24 slot pointers
+    uint32_t *interfaces;  // interface word of each entry (0 IDE, 1 SCSI)
+    uint32_t *addresses;   // address word of each entry
 };
 
 // Parameter block of the serial synchronisation thread.
@@ -37,7 +37,7 @@ struct AssetState {
     uint8_t eeprom_addr;
     int32_t rf_eeprom;
     int32_t monitor_present;
-    uint8_t eeprom_size;       // record slots of the serial area (12 when none was found)
+    uint8_t eeprom_size;         // record slots of the serial area (12 when none was found)
     uint8_t layout_struct_size;  // geometry the serial-cache pointers were laid out with
     uint8_t layout_count;
     uint8_t module_addr[kModuleSlots];

@@ -13,8 +13,8 @@ PlatKey *PlatRegOpen(const char *path);
 // Value number index, as RegEnumValueA: name receives a zero-terminated name of at most
 // name_size - 1 characters, data at most *data_size bytes (*data_size is set to the length).
 // False when there is no such value or a buffer is too small for it.
-bool PlatRegEnumValue(PlatKey *key, uint32_t index, char *name, uint32_t name_size,
-                      uint8_t *data, uint32_t *data_size, uint32_t *type);
+bool PlatRegEnumValue(PlatKey *key, uint32_t index, char *name, uint32_t name_size, uint8_t *data,
+                      uint32_t *data_size, uint32_t *type);
 // One value by name, as RegQueryValueExA; false when absent or data does not fit.
 bool PlatRegQueryValue(PlatKey *key, const char *name, uint8_t *data, uint32_t *data_size,
                        uint32_t *type);

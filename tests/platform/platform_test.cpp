@@ -22,7 +22,7 @@
 namespace {
 
 class Platform : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { setenv("QORASST_NAMESPACE", UniqueNamespace().c_str(), 1); }
     void TearDown() override { unsetenv("QORASST_NAMESPACE"); }
 
@@ -51,28 +51,29 @@ TEST_F(Platform, ObjectNamesAreScopedByTheNamespace) {
 }
 
 TEST_F(Platform, MutexIsRecursiveAndExcludesOtherProcesses) {
-    PlatMutex *mutex = PlatMutexCreate(Name("m").c_str());
-    ASSERT_NE(mutex, nullptr);
-    ASSERT_TRUE(PlatMutexAcquire(mutex));
-    ASSERT_TRUE(PlatMutexAcquire(mutex));  // the holder may take it again
-    PlatMutexRelease(mutex);
-    // Still held once: another process cannot take it within a short wait.
     const std::string name = Name("m");
-    std::atomic<bool> released{false};
-    std::thread releaser([&] {
+    PlatMutex *mutex = PlatMutexCreate(name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    std::atomic<bool> held{false};
+    // The holder takes it twice and gives it back once: still held, for 300 ms.
+    std::thread holder([&] {
+        PlatMutexAcquire(mutex);
+        PlatMutexAcquire(mutex);
+        PlatMutexRelease(mutex);
+        held = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        released = true;
         PlatMutexRelease(mutex);
     });
+    while (!held) std::this_thread::yield();
     auto start = std::chrono::steady_clock::now();
     int rc = InChild([&] {
         PlatMutex *m = PlatMutexCreate(name.c_str());
         return m != nullptr && PlatMutexAcquire(m) ? 0 : 1;
     });
     auto waited = std::chrono::steady_clock::now() - start;
-    releaser.join();
+    holder.join();
     EXPECT_EQ(rc, 0);
-    EXPECT_GE(waited, std::chrono::milliseconds(250));
+    EXPECT_GE(waited, std::chrono::milliseconds(200));
     PlatMutexClose(mutex);
 }
 
@@ -89,7 +90,9 @@ TEST_F(Platform, MutexHeldByADeadProcessIsTakenOver) {
     PlatMutexClose(mutex);
 }
 
-TEST_F(Platform, NullMutexIsRefused) { EXPECT_FALSE(PlatMutexAcquire(nullptr)); }
+TEST_F(Platform, NullMutexIsRefused) {
+    EXPECT_FALSE(PlatMutexAcquire(nullptr));
+}
 
 TEST_F(Platform, FirstHolderCreatesLaterOnesAttachAndLastOneLeavesNothing) {
     const std::string name = Name("map");

@@ -1,9 +1,9 @@
+#include "platform/posix/regfile.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "platform/posix/regfile.h"
 
 namespace {
 
@@ -32,8 +32,9 @@ TEST(RegFile, ReadsValueTypesInFileOrder) {
         {"addr0", 4, {0xA2, 0, 0, 0}},
         {"address1", 4, {0xA4, 0, 0, 0}},
         {"speed", 4, {5, 0, 0, 0}},
-        {"label", 1, {'a', ' ', '"', 'q', 'u', 'o', 't', 'e', 'd', '"', ' ', '\\', ' ', 't',
-                      'e', 'x', 't', 0}},
+        {"label",
+         1,
+         {'a', ' ', '"', 'q', 'u', 'o', 't', 'e', 'd', '"', ' ', '\\', ' ', 't', 'e', 'x', 't', 0}},
         {"raw", 3, {1, 2, 0xFF}},
         {"multi", 7, {0x41, 0, 0}},
         {"", 1, {'d', 'e', 'f', 'a', 'u', 'l', 't', 0}},
@@ -62,12 +63,8 @@ TEST(RegFile, KeysMatchWithoutRegardToCaseAndHiveAbbreviations) {
 TEST(RegFile, PassesOverLinesItCannotRead) {
     const std::vector<std::string> bad = {
         "\"x\"=dword:123456789",  // more than 8 digits
-        "\"x\"=dword:zz",
-        "\"x\"=hex:1,2,300",
-        "\"x\"=\"unterminated",
-        "\"x\" missing equals",
-        "\"x\"=unknown:1",
-        "no quotes=dword:1",
+        "\"x\"=dword:zz",        "\"x\"=hex:1,2,300", "\"x\"=\"unterminated",
+        "\"x\" missing equals",  "\"x\"=unknown:1",   "no quotes=dword:1",
     };
     for (const auto &line : bad) {
         SCOPED_TRACE(line);

@@ -25,12 +25,14 @@ std::string UniqueSuffix() {
 }
 }  // namespace
 
-std::string BinPath(const std::string &name) { return std::string(QOR_BIN_DIR) + "/" + name; }
+std::string BinPath(const std::string &name) {
+    return std::string(QOR_BIN_DIR) + "/" + name;
+}
 
 Child::Child(const std::string &program, const std::vector<std::string> &args,
              const ChildEnv &env) {
-    std::string base = std::filesystem::temp_directory_path().string() + "/qor-child-" +
-                       UniqueSuffix();
+    std::string base =
+        std::filesystem::temp_directory_path().string() + "/qor-child-" + UniqueSuffix();
     out_path_ = base + ".out";
     err_path_ = base + ".err";
     pid_t pid = fork();

@@ -7,10 +7,10 @@
 #include <vector>
 
 struct ChildResult {
-    int exit_code = -1;   // -1 when the child did not exit normally
-    int signal = 0;       // the signal that ended it, if any
-    std::string out;      // its standard output
-    std::string err;      // its standard error
+    int exit_code = -1;  // -1 when the child did not exit normally
+    int signal = 0;      // the signal that ended it, if any
+    std::string out;     // its standard output
+    std::string err;     // its standard error
 };
 
 using ChildEnv = std::map<std::string, std::string>;
@@ -18,14 +18,14 @@ using ChildEnv = std::map<std::string, std::string>;
 // A started child program; Wait() collects it. Standard output and error go to files, so a
 // chatty child never blocks on a full pipe.
 class Child {
-public:
+  public:
     Child(const std::string &program, const std::vector<std::string> &args, const ChildEnv &env);
     ~Child();
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
     ChildResult Wait();
 
-private:
+  private:
     long pid_ = -1;
     std::string out_path_, err_path_;
     bool waited_ = false;
@@ -43,7 +43,7 @@ ChildResult RunChildProgram(const std::string &name, const std::vector<std::stri
 // A fresh directory under the system's temporary directory, removed with its contents by
 // the destructor.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -51,7 +51,7 @@ public:
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

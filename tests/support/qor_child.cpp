@@ -1,6 +1,9 @@
 // A child process for tests: it loads the real library the way an application does (start-up
 // runs before main) and then runs the commands given as arguments, one line of output each.
 #include <signal.h>
+#ifdef _WIN32
+#include <windows.h>  // no signals: "die" terminates itself
+#endif
 #include <unistd.h>
 
 #include <chrono>
@@ -14,7 +17,9 @@
 
 namespace {
 
-bool FileExists(const char *path) { return access(path, F_OK) == 0; }
+bool FileExists(const char *path) {
+    return access(path, F_OK) == 0;
+}
 
 // Runs one command starting at argv[i]; answers how many arguments it used, 0 if unknown.
 int RunCommand(int argc, char **argv, int i) {
@@ -65,7 +70,11 @@ int RunCommand(int argc, char **argv, int i) {
     }
     if (cmd == "die") {  // die: end at once, without the library's detach
         std::fflush(stdout);
+#ifdef _WIN32
+        TerminateProcess(GetCurrentProcess(), 128 + SIGKILL);
+#else
         raise(SIGKILL);
+#endif
         return 1;
     }
     return 0;

@@ -1,6 +1,9 @@
 // Takes the EEPROM mutex the way the library does and then either dies holding it or holds
 // it for a while. Arguments: die | hold MILLISECONDS [READY_PATH].
 #include <signal.h>
+#ifdef _WIN32
+#include <windows.h>  // no signals: "die" terminates itself
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -17,7 +20,11 @@ int main(int argc, char **argv) {
     PlatMutex *mutex = PlatMutexCreate(name);
     if (mutex == nullptr || !PlatMutexAcquire(mutex)) return 3;
     if (argc > 1 && std::strcmp(argv[1], "die") == 0) {
+#ifdef _WIN32
+        TerminateProcess(GetCurrentProcess(), 128 + SIGKILL);
+#else
         raise(SIGKILL);
+#endif
     }
     if (argc > 3) {
         if (FILE *f = std::fopen(argv[3], "w")) std::fclose(f);

@@ -2,6 +2,10 @@
 // and detach.
 #include "frame/state.h"
 
-__attribute__((constructor)) static void QorasstProcessAttach() { FrameAttach(); }
+__attribute__((constructor)) static void QorasstProcessAttach() {
+    FrameAttach();
+}
 
-__attribute__((destructor)) static void QorasstProcessDetach() { FrameDetach(); }
+__attribute__((destructor)) static void QorasstProcessDetach() {
+    FrameDetach();
+}

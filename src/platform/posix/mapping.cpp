@@ -81,8 +81,7 @@ PlatMapping *PlatMappingCreate(const char *name, uint32_t size, bool *already_ex
 }
 
 void *PlatMappingMap(PlatMapping *mapping, uint32_t *error) {
-    void *view =
-        mmap(nullptr, mapping->size, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->fd, 0);
+    void *view = mmap(nullptr, mapping->size, PROT_READ | PROT_WRITE, MAP_SHARED, mapping->fd, 0);
     if (view == MAP_FAILED) {
         *error = static_cast<uint32_t>(errno);
         return nullptr;

@@ -39,9 +39,8 @@ PlatMutex *PlatMutexCreate(const char *name) {
     }
     struct stat st {};
     void *view = MAP_FAILED;
-    if (fstat(fd, &st) == 0 &&
-        (st.st_size >= static_cast<off_t>(sizeof(SharedMutex)) ||
-         ftruncate(fd, sizeof(SharedMutex)) == 0)) {
+    if (fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(SharedMutex)) ||
+                                ftruncate(fd, sizeof(SharedMutex)) == 0)) {
         view = mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     }
     PlatMutex *result = nullptr;

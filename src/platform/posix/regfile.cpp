@@ -85,8 +85,8 @@ bool ParseData(const std::string &text, RegFileValue &value) {
     if (lower.rfind("hex(", 0) == 0) {
         size_t close = lower.find("):");
         if (close == std::string::npos) return false;
-        value.type = static_cast<uint32_t>(std::strtoul(lower.substr(4, close - 4).c_str(),
-                                                        nullptr, 16));
+        value.type =
+            static_cast<uint32_t>(std::strtoul(lower.substr(4, close - 4).c_str(), nullptr, 16));
         return ParseHexBytes(text.substr(close + 2), value.data);
     }
     return false;

@@ -13,8 +13,8 @@ struct RegFileValue {
 };
 
 struct RegFileKey {
-    std::string path;  // below the hive, e.g. "SYSTEM\CurrentControlSet\Services"
-    std::string hive;  // "HKEY_LOCAL_MACHINE", ...
+    std::string path;                  // below the hive, e.g. "SYSTEM\CurrentControlSet\Services"
+    std::string hive;                  // "HKEY_LOCAL_MACHINE", ...
     std::vector<RegFileValue> values;  // in file order
 };
 

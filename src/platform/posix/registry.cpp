@@ -1,8 +1,8 @@
 #include "platform/registry.h"
 
-#include <cstdlib>
 #include <strings.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -37,8 +37,8 @@ bool CopyData(const RegFileValue &value, uint8_t *data, uint32_t *data_size, uin
 }
 }  // namespace
 
-bool PlatRegEnumValue(PlatKey *key, uint32_t index, char *name, uint32_t name_size,
-                      uint8_t *data, uint32_t *data_size, uint32_t *type) {
+bool PlatRegEnumValue(PlatKey *key, uint32_t index, char *name, uint32_t name_size, uint8_t *data,
+                      uint32_t *data_size, uint32_t *type) {
     if (key == nullptr || index >= key->key.values.size()) return false;
     const RegFileValue &value = key->key.values[index];
     if (value.name.size() + 1 > name_size) return false;
@@ -58,4 +58,6 @@ bool PlatRegQueryValue(PlatKey *key, const char *name, uint8_t *data, uint32_t *
     return false;
 }
 
-void PlatRegClose(PlatKey *key) { delete key; }
+void PlatRegClose(PlatKey *key) {
+    delete key;
+}

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-bool PlatIsNtFamily() { return true; }
+bool PlatIsNtFamily() {
+    return true;
+}
 
 void PlatObjectName(const char *base, char *out, size_t out_size) {
     const char *scope = std::getenv("QORASST_NAMESPACE");
@@ -15,4 +17,6 @@ void PlatObjectName(const char *base, char *out, size_t out_size) {
     }
 }
 
-unsigned long PlatLastError() { return static_cast<unsigned long>(errno); }
+unsigned long PlatLastError() {
+    return static_cast<unsigned long>(errno);
+}

@@ -28,8 +28,8 @@ void *Trampoline(void *raw) {
 
 PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
     // Never freed: a handle stays valid for every waiter for the life of the process.
-    auto *thread = new (std::nothrow) PlatThread{proc, arg, PTHREAD_MUTEX_INITIALIZER,
-                                                 PTHREAD_COND_INITIALIZER, false};
+    auto *thread = new (std::nothrow)
+        PlatThread{proc, arg, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, false};
     if (thread == nullptr) return nullptr;
     pthread_attr_t attr;
     pthread_attr_init(&attr);

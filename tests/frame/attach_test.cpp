@@ -1,0 +1,129 @@
+// Start-up driven directly in forked children, for what only the process itself can see: its
+// diagnostic text and the roles of first and later processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "frame/state.h"
+#include "platform/mapping.h"
+#include "platform/system.h"
+#include "support/child.h"
+#include "support/machine.h"
+
+namespace {
+
+struct AttachReport {
+    int initialized = -1;
+    bool worker_thread = false;
+    std::string diag;
+};
+
+// Runs start-up in a forked child with the environment as it is, optionally holding the
+// process at the end until `release` exists, and reports what the child saw.
+AttachReport AttachInChild(const std::string &ready = "", const std::string &release = "") {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        FrameAttach();
+        std::string out = std::to_string(g_state.initialized) + "\n" +
+                          (g_state.worker_thread != nullptr ? "1" : "0") + "\n" + g_state.diag_text;
+        if (write(fds[1], out.data(), out.size()) < 0) _exit(3);
+        close(fds[1]);
+        if (!ready.empty()) WriteTextFile(ready, "");
+        while (!release.empty() && access(release.c_str(), F_OK) != 0) usleep(10000);
+        FrameDetach();
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    if (release.empty()) waitpid(pid, nullptr, 0);
+    AttachReport report;
+    size_t a = text.find('\n'), b = text.find('\n', a + 1);
+    if (a == std::string::npos || b == std::string::npos) return report;
+    report.initialized = std::stoi(text.substr(0, a));
+    report.worker_thread = text.substr(a + 1, b - a - 1) == "1";
+    report.diag = text.substr(b + 1);
+    return report;
+}
+
+class Attach : public ::testing::Test {
+  protected:
+    Attach() : ns_("QORASST_NAMESPACE", UniqueNamespace()), use_(machine_) {}
+    TempMachine machine_{Preset::kBlank};
+    ScopedEnv ns_;
+    UseMachine use_;
+    TempDir dir_;
+};
+
+TEST_F(Attach, OnlyTheFirstProcessSaysItInitialisedTheCaches) {
+    machine_.setDevice(0xA0, qorsim::SerialAreaImage({}));
+    const std::string ready = dir_.file("ready"), release = dir_.file("release");
+    pid_t before = getpid();
+    AttachReport first = AttachInChild(ready, release);
+    EXPECT_EQ(first.initialized, 1);
+    EXPECT_EQ(first.diag, "DLL Initialized\n");
+    EXPECT_FALSE(first.worker_thread);  // no RF device: no background thread
+
+    while (access(ready.c_str(), F_OK) != 0) usleep(10000);
+    AttachReport second = AttachInChild();
+    EXPECT_EQ(second.initialized, 1);
+    EXPECT_EQ(second.diag.find("DLL Initialized"), std::string::npos) << second.diag;
+    EXPECT_FALSE(second.worker_thread);
+    WriteTextFile(release, "");
+    while (wait(nullptr) > 0) {
+    }
+    EXPECT_EQ(getpid(), before);
+}
+
+TEST_F(Attach, RfMachineStartsTheSynchronisationThreadInTheFirstProcessOnly) {
+    TempMachine rf(Preset::kRf);
+    UseMachine use(rf);
+    AttachReport first = AttachInChild();
+    EXPECT_EQ(first.initialized, 1);
+    EXPECT_TRUE(first.worker_thread);
+    EXPECT_EQ(first.diag, "DLL Initialized\n");
+}
+
+TEST_F(Attach, FailuresSayWhichStepStoppedStartUp) {
+    struct Case {
+        const char *name;
+        const char *foreign_mapping;  // held elsewhere with a size this build cannot use
+        bool fail_bus_open;
+        const char *diag_prefix;
+    };
+    const Case cases[] = {
+        {"disk mapping", "QORasstW_HDDNumCache", false, "1 GetLastError = "},
+        {"bus", nullptr, true, "3 GetLastError = "},
+        {"serial mapping", "QORasstW_SerNumCache", false, "4 GetLastError = "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnv ns("QORASST_NAMESPACE", UniqueNamespace());
+        PlatMapping *foreign = nullptr;
+        if (c.foreign_mapping != nullptr) {
+            char name[256];
+            PlatObjectName(c.foreign_mapping, name, sizeof name);
+            bool existed = false;
+            uint32_t error = 0;
+            foreign = PlatMappingCreate(name, 64, &existed, &error);
+            ASSERT_NE(foreign, nullptr);
+        }
+        if (c.fail_bus_open) machine_.conf("i2c_open", "fail");
+        AttachReport report = AttachInChild();
+        EXPECT_EQ(report.initialized, 0);
+        EXPECT_EQ(report.diag.rfind(c.diag_prefix, 0), 0u) << report.diag;
+        machine_.clearConf("i2c_open");
+        PlatMappingClose(foreign);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,368 @@
+// Start-up runs when the library is loaded, so these tests load the real library in child
+// processes on simulated machines and judge it by what it did on the bus.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/mapping.h"
+#include "platform/system.h"
+#include "support/child.h"
+#include "support/machine.h"
+
+namespace {
+
+// One transfer as "R A0 00 8" (direction, device, offset, length), the result left out.
+std::string Key(const I2cTransfer &t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%c %02X %02X %lld", t.dir, t.dev, t.off, t.len);
+    return buf;
+}
+
+std::vector<std::string> Keys(const std::vector<I2cTransfer> &transfers) {
+    std::vector<std::string> keys;
+    for (const auto &t : transfers) keys.push_back(Key(t));
+    return keys;
+}
+
+// The header reads of the probe, 0xA0 to 0xC0, up to and including `last`.
+std::vector<std::string> ProbeReads(int last = 0xC0) {
+    std::vector<std::string> reads;
+    for (int a = 0xA0; a <= last; a += 2) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "R %02X 00 8", a);
+        reads.push_back(buf);
+    }
+    return reads;
+}
+
+std::vector<std::string> FormatWrites(int device) {
+    std::vector<std::string> writes;
+    for (int off = 0; off < 256; off += 4) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "W %02X %02X 4", device, off);
+        writes.push_back(buf);
+    }
+    return writes;
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto &p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+qorsim::Image FormattedArea() {
+    return qorsim::SerialAreaImage({});
+}
+
+class Startup : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ns_ = UniqueNamespace();
+        machine_.enableLog();
+    }
+
+    ChildEnv Env() const {
+        ChildEnv env = {{"QORASST_MACHINE", machine_.path()},
+                        {"QORASST_NAMESPACE", ns_},
+                        {"QORASST_REGISTRY", registry_}};
+        return env;
+    }
+
+    ChildResult Run(const std::vector<std::string> &commands) { return RunChild(commands, Env()); }
+
+    std::string Status(const std::vector<std::string> &extra = {}) {
+        std::vector<std::string> commands = {"status"};
+        commands.insert(commands.end(), extra.begin(), extra.end());
+        ChildResult r = Run(commands);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        auto lines = LinesStartingWith(r.out, "status ");
+        return lines.empty() ? "" : lines[0];
+    }
+
+    void UseRegistry(const std::string &text) {
+        WriteTextFile(dir_.file("machine.reg"), text);
+        registry_ = dir_.file("machine.reg");
+    }
+
+    TempMachine machine_;
+    TempDir dir_;
+    std::string ns_;
+    std::string registry_;
+};
+
+TEST_F(Startup, NoAreaAndNoRfDeviceProbesEveryAddressAndStops) {
+    EXPECT_EQ(Status(), "status init=1 eeprom=0 rf=0 monitor=0");
+    auto transfers = machine_.i2cTransfers();
+    EXPECT_EQ(Keys(transfers), Concat({{"R B8 0F 1"}, ProbeReads()}));
+    for (const auto &t : transfers) EXPECT_FALSE(t.ok) << Key(t);
+}
+
+TEST_F(Startup, ProbeTakesTheFirstValidHeader) {
+    struct Case {
+        const char *name;
+        std::vector<int> formatted;  // devices holding a valid area
+        int expected;                // the address start-up uses
+    };
+    const Case cases[] = {
+        {"last address probed", {0xC0}, 0xC0},
+        {"first of two", {0xA0, 0xA8}, 0xA0},
+        {"after blank and foreign devices", {0xAC}, 0xAC},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempMachine machine(Preset::kBlank);  // SPD at A0/A2, erased A8/AA
+        machine.enableLog();
+        for (int a : c.formatted) machine.setDevice(static_cast<uint8_t>(a), FormattedArea());
+        ChildResult r = RunChild({"status"}, {{"QORASST_MACHINE", machine.path()},
+                                              {"QORASST_NAMESPACE", UniqueNamespace()}});
+        EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=1 rf=0 monitor=0");
+        // 16 + 12 * 20 bytes of the area in one read.
+        char whole[16];
+        std::snprintf(whole, sizeof whole, "R %02X 00 256", c.expected);
+        EXPECT_EQ(Keys(machine.i2cTransfers()),
+                  Concat({{"R B8 0F 1"}, ProbeReads(c.expected), {whole}}));
+    }
+}
+
+TEST_F(Startup, DamagedHeadersArePassedOver) {
+    struct Case {
+        const char *name;
+        size_t byte;
+        uint8_t value;
+    };
+    const Case cases[] = {
+        {"foreign signature", 0, 'U'},
+        {"header checksum", 7, 0x00},
+        {"record size the cache cannot hold", 4, 0x40},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempMachine machine;
+        machine.enableLog();
+        qorsim::Image area = FormattedArea();
+        area[c.byte] = c.value;
+        machine.setDevice(0xA4, area);
+        ChildResult r = RunChild({"status"}, {{"QORASST_MACHINE", machine.path()},
+                                              {"QORASST_NAMESPACE", UniqueNamespace()}});
+        EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=0 rf=0 monitor=0");
+        EXPECT_EQ(Keys(machine.i2cTransfers()), Concat({{"R B8 0F 1"}, ProbeReads()}));
+    }
+}
+
+TEST_F(Startup, RfMachineFormatsABlankAreaAtA8) {
+    TempMachine machine(Preset::kRf);
+    machine.enableLog();
+    // "get 2 0" waits for the background thread, so the child ends after it.
+    ChildResult r =
+        RunChild({"status", "get", "2", "0"},
+                 {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
+    EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=0");
+    auto keys = Keys(machine.i2cTransfers());
+    auto expected =
+        Concat({{"R B8 0F 1"}, ProbeReads(), FormatWrites(0xA8), {"R A8 00 8", "R A8 00 256"}});
+    ASSERT_GE(keys.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + expected.size()), expected);
+    // The area is valid: header as formatted, and the whole area balances.
+    qorsim::Image area = machine.device(0xA8);
+    const uint8_t header[] = {0x53, 0x45, 0x52, 0x23, 0x14, 0x0C, 0x01, 0xD2};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(area[i], header[i]) << i;
+    uint8_t sum = 0;
+    for (int i = 0; i < 256; ++i) sum = static_cast<uint8_t>(sum + area[i]);
+    EXPECT_EQ(sum, 0);
+}
+
+TEST_F(Startup, RfMachineReformatsAtA8WhenTheFoundAreaDoesNotBalance) {
+    TempMachine machine(Preset::kRf);
+    machine.enableLog();
+    qorsim::Image damaged = FormattedArea();
+    damaged[100] = 0x55;  // the area checksum no longer balances; the header still does
+    machine.setDevice(0xA0, damaged);
+    ChildResult r =
+        RunChild({"status", "get", "2", "0"},
+                 {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
+    EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=0");
+    auto keys = Keys(machine.i2cTransfers());
+    auto expected = Concat({{"R B8 0F 1", "R A0 00 8", "R A0 00 256"},
+                            FormatWrites(0xA8),
+                            {"R A8 00 8", "R A8 00 256"}});
+    ASSERT_GE(keys.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + expected.size()), expected);
+    EXPECT_EQ(machine.device(0xA0), damaged);  // left as it was
+}
+
+TEST_F(Startup, RfMachineWhoseFormattingFailsStillReportsTheArea) {
+    TempMachine machine(Preset::kRf);
+    machine.addConf("fail_device", "A8");
+    ChildResult r =
+        RunChild({"status", "get", "4", "0"},
+                 {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
+    EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=0");
+}
+
+TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
+    machine_.setDevice(0xA0, FormattedArea());
+    const std::string key =
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Valdrex\\Override]\n";
+    std::string seventeen;
+    for (int i = 0; i < 17; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "\"addr%d\"=dword:%08x\n", i, 0xB0 + 2 * (i % 8));
+        seventeen += line;
+    }
+    struct Case {
+        const char *name;
+        std::string registry;        // empty: no registry at all
+        std::vector<int> addresses;  // expected module_addr, 16 entries
+    };
+    const Case cases[] = {
+        {"no key", "", {0xA0, 0xA2, 0xA4, 0xA6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"addr values in order, others passed over",
+         "REGEDIT4\n\n" + key +
+             "\"addr0\"=dword:000000a2\n\"address1\"=dword:000000a4\n\"speed\"=dword:5\n",
+         {0xA2, 0xA4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"key without addr values", "REGEDIT4\n\n" + key + "\"speed\"=dword:5\n",
+         std::vector<int>(16, 0)},
+        {"names are case-sensitive; binary data gives its first byte",
+         "REGEDIT4\n\n" + key + "\"ADDR0\"=dword:a2\n\"addrX\"=hex:ae,00\n",
+         {0xAE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"a name too long for the buffer ends the list",
+         "REGEDIT4\n\n" + key + "\"addr0\"=dword:a2\n\"addr" + std::string(130, 'x') +
+             "\"=dword:a4\n\"addr2\"=dword:a6\n",
+         {0xA2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"a 17th address is ignored",
+         "REGEDIT4\n\n" + key + seventeen,
+         {0xB0, 0xB2, 0xB4, 0xB6, 0xB8, 0xBA, 0xBC, 0xBE, 0xB0, 0xB2, 0xB4, 0xB6, 0xB8, 0xBA, 0xBC,
+          0xBE}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        registry_.clear();
+        if (!c.registry.empty()) UseRegistry(c.registry);
+        std::vector<std::string> commands;
+        for (int i = 0; i <= 16; ++i) {
+            commands.insert(commands.end(), {"get", "256", std::to_string(i)});
+        }
+        machine_.clearLog();
+        ChildResult r = Run(commands);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        auto lines = LinesStartingWith(r.out, "get 256 ");
+        ASSERT_EQ(lines.size(), 17u);
+        // A live module query reads 23 bytes at offset 0x80 of the module's SPD EEPROM; an
+        // empty entry answers 9 without touching the bus; index 16 names no entry at all.
+        std::vector<std::string> reads;
+        for (const auto &t : machine_.i2cTransfers()) {
+            if (t.off == 0x80 && t.len == 23) reads.push_back(Key(t));
+        }
+        std::vector<std::string> expected_reads;
+        for (int i = 0; i < 16; ++i) {
+            if (c.addresses[i] == 0) {
+                EXPECT_EQ(lines[i], "get 256 " + std::to_string(i) + " rc=9 text=");
+            } else {
+                char buf[16];
+                std::snprintf(buf, sizeof buf, "R %02X 80 23", c.addresses[i]);
+                expected_reads.push_back(buf);
+            }
+        }
+        EXPECT_EQ(lines[16], "get 256 16 rc=102 text=");
+        EXPECT_EQ(reads, expected_reads);
+    }
+}
+
+TEST_F(Startup, SecondProcessProbesForItselfAndSharesTheFirstCache) {
+    TempMachine machine(Preset::kDemo);
+    const std::string ns = UniqueNamespace();
+    const ChildEnv env = {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", ns}};
+    const std::string ready = dir_.file("ready"), go = dir_.file("go");
+    Child first(BinPath("qor_child"), {"get", "2", "0", "touch", ready, "wait", go, "status"}, env);
+    ChildResult waited = RunChild({"wait", ready}, env);
+    ASSERT_NE(waited.out.find("waited ok"), std::string::npos);
+
+    machine.enableLog();
+    ChildResult second = RunChild({"status", "get", "4", "0"}, env);
+    EXPECT_EQ(LinesStartingWith(second.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=1");
+    auto keys = Keys(machine.i2cTransfers());
+    // Its own probe only: no formatting and no load of the area; the query's dirty check
+    // reads byte 9 of the area.
+    EXPECT_EQ(keys, Concat({{"R B8 0F 1"}, ProbeReads(0xA8), {"R A8 09 1"}}));
+    auto got = LinesStartingWith(second.out, "get 4 0 ");
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].rfind("get 4 0 rc=0 text=", 0), 0u) << got[0];
+
+    WriteTextFile(go, "");
+    ChildResult r = first.Wait();
+    EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=1");
+}
+
+TEST_F(Startup, AfterTheLastProcessIsGoneTheNextOneIsFirstAgain) {
+    machine_.setDevice(0xA0, FormattedArea());
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        machine_.clearLog();
+        Run({"status"});
+        auto keys = Keys(machine_.i2cTransfers());
+        ASSERT_FALSE(keys.empty());
+        EXPECT_EQ(keys.back(), "R A0 00 256");  // the first process loads the area
+    }
+    // Even when the last one was killed instead of ending.
+    machine_.clearLog();
+    ChildResult killed = Run({"status", "die"});
+    EXPECT_NE(killed.signal, 0);
+    machine_.clearLog();
+    Run({"status"});
+    EXPECT_EQ(Keys(machine_.i2cTransfers()).back(), "R A0 00 256");
+}
+
+TEST_F(Startup, AProcessThatDiedHoldingTheMutexBlocksNobody) {
+    machine_.setDevice(0xA0, FormattedArea());
+    ChildResult died = RunChildProgram("qor_lockdie", {"die"}, Env());
+    ASSERT_EQ(died.signal, SIGKILL);
+    EXPECT_EQ(Status(), "status init=1 eeprom=1 rf=0 monitor=0");
+}
+
+TEST_F(Startup, FailedBusOpenLeavesTheLibraryUninitialised) {
+    machine_.setDevice(0xA0, FormattedArea());
+    machine_.conf("i2c_open", "fail");
+    EXPECT_EQ(Status(), "status init=0 eeprom=0 rf=0 monitor=0");
+    EXPECT_TRUE(machine_.i2cTransfers().empty());
+    // What tests `initialized` refuses; the disk mapping was given up again, so the next
+    // process is a first one.
+    ChildResult r = Run({"get", "4", "0"});
+    EXPECT_NE(r.out.find("get 4 0 rc=101 text="), std::string::npos);
+    machine_.clearConf("i2c_open");
+    machine_.clearLog();
+    EXPECT_EQ(Status(), "status init=1 eeprom=1 rf=0 monitor=0");
+    EXPECT_EQ(Keys(machine_.i2cTransfers()).back(), "R A0 00 256");
+}
+
+TEST_F(Startup, MappingsThatCannotBeCreatedLeaveTheLibraryUninitialised) {
+    machine_.setDevice(0xA0, FormattedArea());
+    struct Case {
+        const char *mapping;
+        const char *status;  // the probe has run when the serial mapping fails, not before
+        bool bus_used;
+    };
+    const Case cases[] = {
+        {"QORasstW_HDDNumCache", "status init=0 eeprom=0 rf=0 monitor=0", false},
+        {"QORasstW_SerNumCache", "status init=0 eeprom=1 rf=0 monitor=0", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mapping);
+        ns_ = UniqueNamespace();
+        // Another holder has the name with a size this build cannot use.
+        ScopedEnv scope("QORASST_NAMESPACE", ns_);
+        char name[256];
+        PlatObjectName(c.mapping, name, sizeof name);
+        bool existed = false;
+        uint32_t error = 0;
+        PlatMapping *foreign = PlatMappingCreate(name, 64, &existed, &error);
+        ASSERT_NE(foreign, nullptr);
+        machine_.clearLog();
+        EXPECT_EQ(Status(), c.status);
+        EXPECT_EQ(!machine_.i2cTransfers().empty(), c.bus_used);
+        PlatMappingClose(foreign);
+    }
+}
+
+}  // namespace
