@@ -28,6 +28,9 @@ int Report(bool json, bool status_only) {
     ReportValue report = ReportValue::Object();
     AddStatusSection(report);
     if (!status_only) {
+        AddMonitorSection(report);
+        AddBiosSection(report);
+        AddRfidSection(report);
     }
     if (json) {
         std::printf("%s\n", report.ToJson().c_str());

@@ -5,3 +5,6 @@
 
 // Each adds its section to the report.
 void AddStatusSection(ReportValue &report);
+void AddMonitorSection(ReportValue &report);
+void AddBiosSection(ReportValue &report);
+void AddRfidSection(ReportValue &report);
