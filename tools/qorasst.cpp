@@ -28,6 +28,7 @@ int Report(bool json, bool status_only) {
     ReportValue report = ReportValue::Object();
     AddStatusSection(report);
     if (!status_only) {
+        AddSerialSection(report);
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);

@@ -5,6 +5,7 @@
 
 // Each adds its section to the report.
 void AddStatusSection(ReportValue &report);
+void AddSerialSection(ReportValue &report);
 void AddMonitorSection(ReportValue &report);
 void AddBiosSection(ReportValue &report);
 void AddRfidSection(ReportValue &report);

@@ -137,13 +137,16 @@ std::string ReportValue::ToText(int indent) const {
             std::string out;
             for (const auto &[key, value] : members_) {
                 const bool nested = value.kind_ == Kind::kList || value.kind_ == Kind::kObject;
-                out += "\n" + Pad(indent) + (kind_ == Kind::kList ? "- " : key + ": ");
-                if (nested && kind_ == Kind::kList) {
-                    // List items print their members on one line each, under the dash.
+                out += "\n" + Pad(indent);
+                if (kind_ == Kind::kList) {
+                    out += "- ";
+                    // A list item's members go one a line, the first beside the dash.
                     std::string inner = value.ToText(indent + 2);
-                    out += inner.empty() ? "" : inner.substr(indent + 3);
+                    out += nested && !inner.empty() ? inner.substr(indent + 3) : inner;
                 } else {
-                    out += value.ToText(indent + 2);
+                    out += key + ":";
+                    std::string inner = value.ToText(indent + 2);
+                    out += nested && !inner.empty() && inner[0] == '\n' ? inner : " " + inner;
                 }
             }
             return out;
