@@ -410,6 +410,9 @@ struct RaceArgs {
     int results[31];
 };
 
+// Thread handles live as long as the process; they are kept here.
+PlatThread *g_race_threads[20][4];
+
 void RaceThread(void *arg) {
     RaceArgs *a = static_cast<RaceArgs *>(arg);
     while (a->go->load() == 0) {
@@ -436,14 +439,14 @@ TEST_F(MonitorTest, FirstCallsOnManyThreadsAgree) {
         ASSERT_EQ(Capture(), ASSET_OK);
         std::atomic<int> go{0};
         std::vector<RaceArgs> args(4);
-        std::vector<PlatThread *> threads;
-        for (RaceArgs &a : args) {
-            a = RaceArgs{&go, 31, {}, {}};
-            threads.push_back(PlatThreadStart(RaceThread, &a));
-            ASSERT_NE(threads.back(), nullptr);
+        PlatThread **threads = g_race_threads[round];
+        for (size_t t = 0; t < args.size(); ++t) {
+            args[t] = RaceArgs{&go, 31, {}, {}};
+            threads[t] = PlatThreadStart(RaceThread, &args[t]);
+            ASSERT_NE(threads[t], nullptr);
         }
         go.store(1);
-        for (PlatThread *t : threads) PlatThreadWait(t);
+        for (size_t t = 0; t < args.size(); ++t) PlatThreadWait(threads[t]);
         for (const RaceArgs &a : args) {
             for (int i = 0; i < 31; ++i) {
                 ASSERT_EQ(a.results[i], ASSET_OK) << i;
