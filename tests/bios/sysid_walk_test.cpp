@@ -82,8 +82,8 @@ Bytes Uuid(const Bytes &raw, uint16_t length = 25) {
                0,
                static_cast<uint8_t>(length & 0xFF),
                static_cast<uint8_t>(length >> 8)};
-    s.insert(s.end(), raw.begin(), raw.end());
-    s[6] = Balance(s, 6);  // byte 6 is not examined; it balances the sum here
+    for (uint8_t b : raw) s.push_back(b);  // (insert trips a false array-bounds warning at -O2)
+    s[6] = Balance(s, 6);                  // byte 6 is not examined; it balances the sum here
     return s;
 }
 
