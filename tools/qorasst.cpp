@@ -21,7 +21,8 @@ namespace {
 void Usage(FILE *to) {
     std::fprintf(to,
                  "usage: qorasst [report] [--json]   the inventory of this machine\n"
-                 "       qorasst status [--json]     the library's status only\n");
+                 "       qorasst status [--json]     the library's status only\n"
+                 "       qorasst serial get|set|delete TYPE INDEX [TEXT]\n");
 }
 
 int Report(bool json, bool status_only) {
@@ -51,6 +52,7 @@ int main(int argc, char **argv) {
         command = argv[1];
         first = 2;
     }
+    if (command == "serial") return SerialCommand(argc - 2, argv + 2);
     for (int i = first; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
