@@ -41,6 +41,23 @@ bool WriteText(const fs::path &path, const std::string &text) {
     return WriteFile(path, reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
 }
 
+// Replaces a file's content without truncating it to zero first: on some file systems a
+// truncate-and-rewrite forces the data out to disk at close, which costs milliseconds on
+// every transfer.
+bool OverwriteText(const fs::path &path, const std::string &text) {
+    std::error_code ec;
+    const auto old_size = fs::file_size(path, ec);
+    if (ec) return WriteText(path, text);
+    {
+        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+        f.write(text.data(), static_cast<std::streamsize>(text.size()));
+        f.close();
+        if (!f) return false;
+    }
+    if (old_size > text.size()) fs::resize_file(path, text.size(), ec);
+    return !ec;
+}
+
 void AppendLine(const fs::path &dir, const std::string &line) {
     std::ofstream out(LogPath(dir), std::ios::binary | std::ios::app);
     out << line << '\n';
@@ -237,9 +254,9 @@ Counters ReadCounters(const fs::path &dir) {
 }
 
 void WriteCounters(const fs::path &dir, const Counters &c) {
-    WriteText(dir / "counter", "transfers " + std::to_string(c.transfers) + "\nread_bytes " +
-                                   std::to_string(c.read_bytes) + "\nwritten_bytes " +
-                                   std::to_string(c.written_bytes) + "\n");
+    OverwriteText(dir / "counter", "transfers " + std::to_string(c.transfers) + "\nread_bytes " +
+                                       std::to_string(c.read_bytes) + "\nwritten_bytes " +
+                                       std::to_string(c.written_bytes) + "\n");
 }
 
 // ---- bus devices --------------------------------------------------------------------------
@@ -471,7 +488,7 @@ int Transfer(const fs::path &dir, char direction, std::uint8_t device, std::uint
     const Conf conf = ReadConf(dir);
     Counters counters = ReadCounters(dir);
     const std::uint64_t seq = ++counters.transfers;
-    const bool in_range = buffer != nullptr && length >= 1 && offset + length <= 256;
+    const bool in_range = buffer != nullptr && length >= 1 && length <= 256 - offset;
 
     int rc = kOk;
     std::optional<Image> image;
