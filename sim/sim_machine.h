@@ -135,6 +135,10 @@ std::optional<I2cRecord> ParseI2cRecord(const std::string &line);
 // ---- locking -----------------------------------------------------------------------------
 
 // Exclusive lock on <dir>/.lock for the life of the object, shared by threads and processes.
+// It is not recursive. SetConfKey, AddConfLine, PlaceMemory, ClearLog and the hardware
+// operations below take it themselves; around the plain readers and writers (ReadDevice,
+// WriteDevice, ReadCounters, WriteCounters, ReadLog ...) a caller holds it when other
+// processes may be at work on the machine.
 class MachineLock {
   public:
     explicit MachineLock(const fs::path &dir);

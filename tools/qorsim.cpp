@@ -166,6 +166,9 @@ int Create(const fs::path &dir, const std::string &preset_name) {
     if (fs::exists(dir, ec) && !fs::is_empty(dir, ec)) {
         return Fail(dir.string() + " exists and is not empty");
     }
+    // Only DIR itself is created, never directories above it.
+    fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
+    if (!fs::is_directory(parent, ec)) return Fail("no directory " + parent.string());
     WriteMachine(dir, BuildPreset(*preset));
     return 0;
 }
