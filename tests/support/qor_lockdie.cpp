@@ -32,5 +32,6 @@ int main(int argc, char **argv) {
     int ms = argc > 2 ? std::atoi(argv[2]) : 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     PlatMutexRelease(mutex);
+    PlatMutexClose(mutex);
     return 0;
 }

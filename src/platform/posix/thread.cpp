@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <new>
 
 struct PlatThread {
@@ -12,9 +13,13 @@ struct PlatThread {
     pthread_mutex_t lock;
     pthread_cond_t ended_cond;
     bool ended;
+    PlatThread *next;
 };
 
 namespace {
+// Every handle ever handed out, so that they stay reachable for the life of the process.
+std::atomic<PlatThread *> g_threads{nullptr};
+
 void *Trampoline(void *raw) {
     auto *thread = static_cast<PlatThread *>(raw);
     thread->proc(thread->arg);
@@ -29,7 +34,7 @@ void *Trampoline(void *raw) {
 PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
     // Never freed: a handle stays valid for every waiter for the life of the process.
     auto *thread = new (std::nothrow)
-        PlatThread{proc, arg, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, false};
+        PlatThread{proc, arg, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, false, nullptr};
     if (thread == nullptr) return nullptr;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -40,6 +45,9 @@ PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
     if (rc != 0) {
         delete thread;
         return nullptr;
+    }
+    thread->next = g_threads.load();
+    while (!g_threads.compare_exchange_weak(thread->next, thread)) {
     }
     return thread;
 }
