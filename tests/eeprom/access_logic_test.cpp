@@ -21,13 +21,6 @@ TEST(ByteToHex, TwoUpperCaseDigitsNoTerminator) {
     }
 }
 
-TEST(ByteSum, WrapsModulo256) {
-    const uint8_t header[] = {0x53, 0x45, 0x52, 0x23, 0x14, 0x0C, 0x01, 0xD2};
-    EXPECT_EQ(ByteSum(header, 8), 0);
-    EXPECT_EQ(ByteSum(header, 7), 0x2E);
-    EXPECT_EQ(ByteSum(header, 0), 0);
-}
-
 TEST(SerialGeometryUsable, BoundsOfBuffersAndCache) {
     const struct {
         uint8_t s, n;
@@ -40,13 +33,6 @@ TEST(SerialGeometryUsable, BoundsOfBuffersAndCache) {
     for (const auto &c : cases) {
         EXPECT_EQ(SerialGeometryUsable(c.s, c.n), c.usable) << int(c.s) << "x" << int(c.n);
     }
-}
-
-TEST(SerialKey, TypeHighIndexLow) {
-    EXPECT_EQ(SerialKey(15, 1), 0x79);
-    EXPECT_EQ(SerialKey(31, 7), 0xFF);
-    EXPECT_EQ(SerialKey(0, 0), 0);
-    EXPECT_EQ(SerialKey(33, 0), 0x08);  // five bits of type: 33 lands on 1
 }
 
 }  // namespace

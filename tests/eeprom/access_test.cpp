@@ -48,14 +48,6 @@ TEST_F(AccessTest, WriteBlockGoesOutInFourByteChunksAscending) {
     }
 }
 
-TEST_F(AccessTest, WriteOfAllDeviceBytesIsSixtyFourTransfers) {
-    machine_.setDevice(kArea, qorsim::Image{});
-    const auto src = Pattern();
-    EXPECT_EQ(EeWriteBlock(kArea, 0, src.data(), 256), 0);
-    EXPECT_EQ(TransferCount(), 64u);
-    EXPECT_EQ(machine_.device(kArea), src);
-}
-
 TEST_F(AccessTest, BlocksPastTheDeviceEndAreRefusedWithoutTraffic) {
     machine_.setDevice(kArea, Pattern());
     uint8_t buf[8] = {};

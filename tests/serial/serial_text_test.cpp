@@ -14,63 +14,6 @@ std::string Bytes(const uint8_t *b, size_t n) {
     return std::string(reinterpret_cast<const char *>(b), n);
 }
 
-struct CallerCase {
-    const char *text;
-    bool accepted;
-    std::string stored;  // 20 bytes when accepted
-    const char *last_diag;
-};
-
-std::string Padded(std::string s) {
-    s.resize(kSerialWorkingSize, '\0');
-    return s;
-}
-
-TEST(SerialStoredFormFromCaller, ValidatesAndNormalises) {
-    const CallerCase cases[] = {
-        {"11S", false, "", "len = |3|"},
-        {"11S1", true, Padded("1"), "11S"},
-        {"11s78czkw9", true, Padded("78CZKW9"), "11S"},
-        {"11sabcdefghijklmnopqrs", true, Padded("ABCDEFGHIJKLMNOPQRS"), "11S"},
-        {"11SABCDEFGHIJKLMNOPQRST", false, "", "len = |23|"},
-        {"ABCDEFGHIJKLMNOPQRST", false, "", "no 11S"},
-        {"abcdefghijklmnopqrs", true,
-         Padded("\xC1"
-                "BCDEFGHIJKLMNOPQRS"),
-         "past 19 check"},
-        {"ABC1234", true,
-         Padded("\xC1"
-                "BC1234"),
-         "past 19 check"},
-        {"9z-x y", true,
-         Padded("\xB9"
-                "Z-X Y"),
-         "past 19 check"},
-        {"AB\tCD", false, "", "past len check"},
-        {"AB\x7F"
-         "CD",
-         false, "", "past len check"},
-        {"AB\x80"
-         "CD",
-         false, "", "past len check"},
-        {"ABC", false, "", "len = |3|"},
-        {"1S12", true,
-         Padded("\xB1"
-                "S12"),
-         "past 19 check"},
-        {"11s", false, "", "len = |3|"},
-    };
-    for (const auto &c : cases) {
-        uint8_t working[kSerialWorkingSize] = {};
-        const bool ok = SerialStoredFormFromCaller(c.text, working);
-        EXPECT_EQ(ok, c.accepted) << c.text;
-        if (c.accepted) {
-            EXPECT_EQ(Bytes(working, sizeof working), c.stored) << c.text;
-        }
-        EXPECT_STREQ(g_state.diag_text, c.last_diag) << c.text;
-    }
-}
-
 TEST(SerialDisplayForm, RestoresPrefixOrClearsMark) {
     struct Case {
         const char *stored;

@@ -42,6 +42,14 @@ TEST_F(WriterTest, TextsAreValidatedAndStoredNormalised) {
          "ABCDEFGHIJKLMNOPQRS"},
         {"AB\tCD", 0, Rec(0, ""), "-"},
         {"ABC\x80", 0, Rec(0, ""), "-"},
+        {"AB\x7F"
+         "CD",
+         0, Rec(0, ""), "-"},
+        {"1s~z", 1,
+         Rec(0x20,
+             "\xB1"
+             "S~Z"),
+         "1S~Z"},
         {"ABC\xFF"
          "D",
          0, Rec(0, ""), "-"},
