@@ -417,6 +417,9 @@ TEST_F(SerialAreaTest, ReadBackMismatchesAreReported) {
     EXPECT_EQ(WriteEntry(kArea, 20, 1, 12, 4, 0, U8(text)), 6);
     const auto t = Traffic();
     EXPECT_EQ(t.back(), "R A8 00 20");
+    machine_.setDevice(kArea, Formatted());
+    EXPECT_EQ(DeleteEntry(kArea, 20, 1, 12), 6);
+    EXPECT_TRUE(MutexFree());
 }
 
 TEST_F(SerialAreaTest, NoMutexRefusesBeforeTheBus) {
