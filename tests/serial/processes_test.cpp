@@ -156,7 +156,7 @@ TEST_F(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
 
 TEST_F(Processes, FirstProcessOnAnRfMachineRecordsTheModules) {
     // RF device present, no area: the first process formats A8 and its synchronisation
-    // thread records the memory modules it finds.
+    // thread records the memory modules it finds. A disk query waits for that thread.
     qorsim::Image blank;
     blank.fill(0xFF);
     machine_.setDevice(0xB8, qorsim::Image{});
@@ -166,7 +166,7 @@ TEST_F(Processes, FirstProcessOnAnRfMachineRecordsTheModules) {
     std::memcpy(&module[128], block.data(), 22);
     module[150] = static_cast<uint8_t>(~Sum(&module[128], 22));
     machine_.setDevice(0xA2, module);
-    const ChildResult r = RunChild({"sleep", "300", "get", "17", "1", "get", "256", "1"}, Env());
+    const ChildResult r = RunChild({"get", "2", "0", "get", "17", "1", "get", "256", "1"}, Env());
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("get 17 1 rc=0 text=11SABCDEFGHIJKLMNOPQRS\n"), std::string::npos)
         << r.out;
