@@ -214,17 +214,18 @@ void FrameAttach() {
 }
 
 void FrameDetach() {
+    // A background thread of this process that is still writing must finish first: a record
+    // cut off half-way leaves an area that does not balance, which the next start-up on an RF
+    // machine answers by formatting it, and every record would be lost. (Where the system
+    // ends the threads before detach, the wait returns at once.)
+    PlatThreadWait(g_state.worker_thread);
     I2C_Close();
-    // A background thread of this process may still be using the views and the mutex; they
-    // stay until the process ends rather than be pulled away from under it.
-    if (g_state.worker_thread == nullptr) {
-        if (g_state.serial_view != nullptr) {
-            PlatMappingUnmap(g_state.serial_mapping, g_state.serial_view);
-        }
-        g_state.serial_view = nullptr;
-        PlatMappingClose(g_state.serial_mapping);
-        g_state.serial_mapping = nullptr;
-        CloseHddMapping();
-        CloseMutex();
+    if (g_state.serial_view != nullptr) {
+        PlatMappingUnmap(g_state.serial_mapping, g_state.serial_view);
     }
+    g_state.serial_view = nullptr;
+    PlatMappingClose(g_state.serial_mapping);
+    g_state.serial_mapping = nullptr;
+    CloseHddMapping();
+    CloseMutex();
 }

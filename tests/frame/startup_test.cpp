@@ -192,6 +192,23 @@ TEST_F(Startup, RfMachineReformatsAtA8WhenTheFoundAreaDoesNotBalance) {
     EXPECT_EQ(machine.device(0xA0), damaged);  // left as it was
 }
 
+TEST_F(Startup, AProcessThatEndsAtOnceLetsItsThreadFinishItsWrites) {
+    // The synchronisation thread records the two modules; the process ends right away.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        TempMachine machine(Preset::kRf);
+        ChildResult r = RunChild({"status"}, {{"QORASST_MACHINE", machine.path()},
+                                              {"QORASST_NAMESPACE", UniqueNamespace()}});
+        ASSERT_EQ(r.exit_code, 0);
+        qorsim::Image area = machine.device(0xA8);
+        uint8_t sum = 0;
+        for (uint8_t b : area) sum = static_cast<uint8_t>(sum + b);
+        EXPECT_EQ(sum, 0);
+        EXPECT_EQ(area[16], 17 * 8 + 0);  // records (17, 0) and (17, 1) in slots 0 and 1
+        EXPECT_EQ(area[36], 17 * 8 + 1);
+    }
+}
+
 TEST_F(Startup, RfMachineWhoseFormattingFailsStillReportsTheArea) {
     TempMachine machine(Preset::kRf);
     machine.addConf("fail_device", "A8");
@@ -208,7 +225,7 @@ TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
     std::string seventeen;
     for (int i = 0; i < 17; ++i) {
         char line[64];
-        std::snprintf(line, sizeof line, "\"addr%d\"=dword:%08x\n", i, 0xB0 + 2 * (i % 8));
+        std::snprintf(line, sizeof line, "\"addr%02d\"=dword:%08x\n", i, 0xB0 + 2 * (i % 8));
         seventeen += line;
     }
     struct Case {
@@ -229,7 +246,7 @@ TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
          {0xAE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"a name too long for the buffer ends the list",
          "REGEDIT4\n\n" + key + "\"addr0\"=dword:a2\n\"addr" + std::string(130, 'x') +
-             "\"=dword:a4\n\"addr2\"=dword:a6\n",
+             "\"=dword:a4\n\"addrz\"=dword:a6\n",
          {0xA2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"a 17th address is ignored",
          "REGEDIT4\n\n" + key + seventeen,
