@@ -39,7 +39,28 @@ void SetEnv(const std::string &name, const std::optional<std::string> &value) {
 
 }  // namespace
 
+#ifndef _WIN32
+// Named objects of the namespaces a test program made outlive it on POSIX (shared memory
+// persists until unlinked): the program that made them removes them when it ends.
+struct NamespaceSweeper {
+    const long owner = static_cast<long>(QOR_GETPID());
+    ~NamespaceSweeper() {
+        if (static_cast<long>(QOR_GETPID()) != owner) return;  // a forked child ending
+        const std::string prefix = "qt" + std::to_string(owner) + "x";
+        std::error_code ec;
+        for (const auto &entry : fs::directory_iterator("/dev/shm", ec)) {
+            if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+                fs::remove(entry.path(), ec);
+            }
+        }
+    }
+};
+#endif
+
 std::string UniqueNamespace() {
+#ifndef _WIN32
+    static NamespaceSweeper sweeper;
+#endif
     return "qt" + UniqueToken();
 }
 
@@ -128,6 +149,28 @@ std::vector<I2cTransfer> TempMachine::i2cTransfers() const {
         if (auto r = qorsim::ParseI2cRecord(line)) out.push_back(*r);
     }
     return out;
+}
+
+std::vector<std::string> TempMachine::pmemLog() const {
+    std::vector<std::string> out;
+    for (const auto &line : log()) {
+        if (line.rfind("PMEM", 0) == 0) out.push_back(line);
+    }
+    return out;
+}
+
+::testing::AssertionResult PmemClosedAfterEveryOpen(const std::vector<std::string> &pmem) {
+    bool open = false;
+    for (const auto &line : pmem) {
+        if (line == "PMEM OPEN ok" || line == "PMEM CLOSE") {
+            if (open == (line == "PMEM OPEN ok")) {
+                return ::testing::AssertionFailure() << "unbalanced " << line;
+            }
+            open = !open;
+        }
+    }
+    if (open) return ::testing::AssertionFailure() << "physical memory left open";
+    return ::testing::AssertionSuccess();
 }
 
 qorsim::Counters TempMachine::counters() const {

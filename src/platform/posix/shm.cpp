@@ -7,12 +7,8 @@
 
 #include <cstdio>
 
-#include "platform/system.h"
-
-void PosixShmName(const char *base, const char *suffix, char *out, size_t out_size) {
-    char scoped[200];
-    PlatObjectName(base, scoped, sizeof scoped);
-    std::snprintf(out, out_size, "/%s%s", scoped, suffix);
+void PosixShmName(const char *name, const char *suffix, char *out, size_t out_size) {
+    std::snprintf(out, out_size, "/%s%s", name, suffix);
     for (char *p = out + 1; *p != '\0'; ++p) {
         if (*p == '/') *p = '_';
     }

@@ -3,8 +3,8 @@
 
 #include <cstddef>
 
-// The POSIX shared-memory name ("/name") of a system object name, scoped by the namespace.
-// A '/' inside the name would be refused by shm_open, so it is replaced.
-void PosixShmName(const char *base, const char *suffix, char *out, size_t out_size);
+// The POSIX shared-memory name ("/name" + suffix) of an object name (already scoped by
+// PlatObjectName). A '/' inside the name would be refused by shm_open, so it is replaced.
+void PosixShmName(const char *name, const char *suffix, char *out, size_t out_size);
 // Opens or creates the object readable and writable by every account; -1 on failure.
 int PosixShmOpen(const char *shm_name);
