@@ -2,6 +2,8 @@
 // simulator's own file access, and helpers to point the code under test at it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -65,6 +67,7 @@ class TempMachine {
     void clearLog();
     std::vector<std::string> log() const;
     std::vector<I2cTransfer> i2cTransfers() const;
+    std::vector<std::string> pmemLog() const;  // the "PMEM ..." lines only
     qorsim::Counters counters() const;
     void resetCounters();
 
@@ -79,4 +82,19 @@ class UseMachine {
 
   private:
     ScopedEnv env_;
+};
+
+// Physical-memory lines of a log in which every successful open is closed exactly once, with
+// no close without an open, and nothing left open at the end.
+::testing::AssertionResult PmemClosedAfterEveryOpen(const std::vector<std::string> &pmem);
+
+// A test on a fresh empty machine of its own, used by this process, with the log on, and a
+// namespace of its own.
+class MachineFixture : public ::testing::Test {
+  protected:
+    MachineFixture() { machine_.enableLog(); }
+
+    ScopedEnv ns_{"QORASST_NAMESPACE", UniqueNamespace()};
+    TempMachine machine_;
+    UseMachine use_{machine_};
 };
