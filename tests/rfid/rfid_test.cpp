@@ -1,4 +1,5 @@
-// AssetGetRFID on a simulated RF device: the twelve register reads, and every result code.
+// AssetGetRFID on a simulated RF device: the twelve register reads, the decoding of the
+// identifier block and every result code.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,111 +15,101 @@ namespace {
 
 using Block = std::array<uint8_t, 12>;
 
-// The letters-and-digits block worked out by hand (see the decoding tests).
-constexpr Block kGood = {0x0A, 0x04, 0x0E, 0x45, 0xE4, 0x92, 0x4D, 0xB7, 0x1D, 0x79, 0x76, 0x19};
-
-qorsim::Image Registers(const Block &block) {
-    qorsim::Image image{};
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(0xC0 ^ i);
-    for (size_t i = 0; i < block.size(); ++i) image[0x10 + i] = block[i];
-    return image;
-}
-
-class RfidTest : public ::testing::Test {
+class RfidTest : public MachineFixture {
   protected:
-    RfidTest() : ns_("QORASST_NAMESPACE", UniqueNamespace()), use_(machine_) {
-        machine_.enableLog();
-        g_state.initialized = 1;
-    }
+    RfidTest() { g_state.initialized = 1; }
     ~RfidTest() override { g_state.initialized = 0; }
-
-    std::string Call(int expected) {
-        machine_.resetCounters();
-        machine_.clearLog();
-        buf_.fill('#');
-        EXPECT_EQ(AssetGetRFID(buf_.data()), expected);
-        return std::string(buf_.data(), buf_.size());
-    }
-
-    ScopedEnv ns_;
-    TempMachine machine_;
-    UseMachine use_;
-    std::array<char, 40> buf_;
 };
 
-std::string Padded(const std::string &text) {
-    return text + std::string(32 - text.size(), '\0') + std::string(8, '#');
-}
-
-TEST_F(RfidTest, ReadsTwelveRegistersOneByOne) {
-    machine_.setDevice(0xB8, Registers(kGood));
-    EXPECT_EQ(Call(ASSET_OK), Padded("QOR4SST1234XYZ"));
-    const std::vector<I2cTransfer> transfers = machine_.i2cTransfers();
-    ASSERT_EQ(transfers.size(), 12u);
-    for (size_t i = 0; i < transfers.size(); ++i) {
-        EXPECT_EQ(transfers[i].dir, 'R');
-        EXPECT_EQ(transfers[i].dev, 0xB8);
-        EXPECT_EQ(transfers[i].off, 0x10 + i);
-        EXPECT_EQ(transfers[i].len, 1);
-        EXPECT_TRUE(transfers[i].ok);
-        EXPECT_EQ(transfers[i].data, qorsim::Bytes{kGood[i]});
-    }
-
-    // Every call reads the device again: a changed identifier is seen at once.
-    Block other{};
-    machine_.setDevice(0xB8, Registers(other));
-    EXPECT_EQ(Call(ASSET_OK), Padded("AAAAAAAAAAAAAA"));
-    EXPECT_EQ(machine_.i2cTransfers().size(), 12u);
-
-    // The preset's RF board carries an identifier the same way.
-    machine_.setDevice(0xB8, qorsim::RfRegisterBlock(qorsim::demo::kRfIdentifier));
-    EXPECT_EQ(Call(ASSET_OK), Padded(qorsim::demo::kRfIdentifier));
-}
-
-TEST_F(RfidTest, Failures) {
+TEST_F(RfidTest, ReadsDecodesAndReports) {
     struct Case {
         const char *name;
         Block block;
-        bool device;
-        const char *key;
-        const char *value;
-        int expected;
-        std::string text;
-        size_t transfers;
+        int result;
+        std::string text;  // the characters expected before the zeros
+        const char *fault = "";
+        size_t transfers = 12;  // register reads made, the last one failing on a bus fault
     };
-    const Block bad_sum = {0x0B, 0x04, 0x0E, 0x45, 0xE4, 0x92, 0x4D, 0xB7, 0x1D, 0x79, 0x76, 0x19};
-    const Block bad_group = {0x0D, 0x14, 0x0E, 0x45, 0xE4, 0xA8, 0, 0, 0, 0, 0, 0};
+    // Blocks worked out by hand from the bit layout (bits 0-11 chosen to balance the sum).
+    const Block good = {0x0A, 0x04, 0x0E, 0x45, 0xE4, 0x92, 0x4D, 0xB7, 0x1D, 0x79, 0x76, 0x19};
     const Case cases[] = {
-        {"sum not 0", bad_sum, true, nullptr, nullptr, ASSET_ERR_CHECKSUM, "", 12},
-        {"group above 35", bad_group, true, nullptr, nullptr, ASSET_ERR_RFID_GROUP, "QOR4S", 12},
-        {"no device", kGood, false, nullptr, nullptr, 1, "", 1},
+        {"letters and digits", good, ASSET_OK, "QOR4SST1234XYZ"},
+        {"all zero", {}, ASSET_OK, "AAAAAAAAAAAAAA"},
+        {"first group 26 is 0", {0x7A, 0x06, 0x80}, ASSET_OK, "0AAAAAAAAAAAAA"},
+        {"first group 35 is 9", {0x38, 0x08, 0xC0}, ASSET_OK, "9AAAAAAAAAAAAA"},
+        {"last group 25 is Z",
+         {0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x19},
+         ASSET_OK,
+         "AAAAAAAAAAAAAZ"},
+        {"bits 0-11 only balance the sum",
+         {0xFF, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11},
+         ASSET_OK,
+         "AAAAAAAAAAAAAR"},
+        {"first group 36", {0xF7, 0x09, 0x00}, ASSET_ERR_RFID_GROUP, ""},
+        {"sixth group 40 keeps five",
+         {0x0D, 0x14, 0x0E, 0x45, 0xE4, 0xA8},
+         ASSET_ERR_RFID_GROUP,
+         "QOR4S"},
+        {"last group 63 keeps thirteen",
+         {0xC1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3F},
+         ASSET_ERR_RFID_GROUP,
+         "AAAAAAAAAAAAA"},
+        {"sum off by one", {0x01}, ASSET_ERR_CHECKSUM, ""},
         // The bus library's own failure value comes back unchanged.
-        {"device fault", kGood, true, "fail_device", "B8", qorsim::kDeviceFault, "", 1},
-        {"read of register 0x15 fails", kGood, true, "fail_transfer", "6", qorsim::kFail, "", 6},
-        {"read of register 0x1B fails", kGood, true, "fail_transfer", "12", qorsim::kFail, "", 12},
+        {"no device", good, qorsim::kFail, "", "absent", 1},
+        {"device fault", good, qorsim::kDeviceFault, "", "fail_device B8", 1},
+        {"register 0x15 fails", good, qorsim::kFail, "", "fail_transfer 6", 6},
+        {"register 0x1B fails", good, qorsim::kFail, "", "fail_transfer 12", 12},
     };
     for (const Case &c : cases) {
-        TempMachine m;
-        UseMachine use(m);
-        if (c.device) m.setDevice(0xB8, Registers(c.block));
-        if (c.key != nullptr) m.conf(c.key, c.value);
-        m.enableLog();
-        m.resetCounters();
-        m.clearLog();
+        qorsim::Image image{};  // other registers hold other bytes
+        for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(0xC0 ^ i);
+        std::copy(c.block.begin(), c.block.end(), image.begin() + 0x10);
+        machine_.setDevice(0xB8, image);
+        machine_.clearConf("fail_device");
+        machine_.clearConf("fail_transfer");
+        const std::string fault = c.fault;
+        if (fault == "absent") machine_.removeDevice(0xB8);
+        if (fault.find(' ') != std::string::npos)
+            machine_.conf(fault.substr(0, fault.find(' ')), fault.substr(fault.find(' ') + 1));
+        machine_.resetCounters();  // fail_transfer counts from here
+        machine_.clearLog();
         std::array<char, 40> buf;
         buf.fill('#');
-        EXPECT_EQ(AssetGetRFID(buf.data()), c.expected) << c.name;
-        EXPECT_EQ(std::string(buf.data(), buf.size()), Padded(c.text)) << c.name;
-        const std::vector<I2cTransfer> transfers = m.i2cTransfers();
-        EXPECT_EQ(transfers.size(), c.transfers) << c.name;
-        for (size_t i = 0; i + 1 < transfers.size(); ++i) EXPECT_TRUE(transfers[i].ok) << c.name;
+        EXPECT_EQ(AssetGetRFID(buf.data()), c.result) << c.name;
+        EXPECT_EQ(std::string(buf.data(), buf.size()),
+                  c.text + std::string(32 - c.text.size(), '\0') + std::string(8, '#'))
+            << c.name;
+        // One single-byte read per register, every call (nothing is cached).
+        const std::vector<I2cTransfer> transfers = machine_.i2cTransfers();
+        ASSERT_EQ(transfers.size(), c.transfers) << c.name;
+        for (size_t i = 0; i < transfers.size(); ++i) {
+            const bool ok = i + 1 < c.transfers || c.fault[0] == '\0';
+            EXPECT_EQ(transfers[i].dir, 'R');
+            EXPECT_EQ(transfers[i].dev, 0xB8);
+            EXPECT_EQ(transfers[i].off, 0x10 + i);
+            EXPECT_EQ(transfers[i].len, 1);
+            EXPECT_EQ(transfers[i].ok, ok) << c.name << " " << i;
+            if (ok) {
+                EXPECT_EQ(transfers[i].data, qorsim::Bytes{c.block[i]}) << c.name;
+            }
+        }
     }
+
+    // The presets' RF board carries its identifier the same way.
+    machine_.setDevice(0xB8, qorsim::RfRegisterBlock(qorsim::demo::kRfIdentifier));
+    std::array<char, 32> id;
+    EXPECT_EQ(AssetGetRFID(id.data()), ASSET_OK);
+    EXPECT_EQ(std::string(id.data()), qorsim::demo::kRfIdentifier);
 }
 
 TEST_F(RfidTest, NotInitialisedTouchesNothing) {
-    machine_.setDevice(0xB8, Registers(kGood));
+    machine_.setDevice(0xB8, qorsim::RfRegisterBlock(qorsim::demo::kRfIdentifier));
     g_state.initialized = 0;
-    EXPECT_EQ(Call(ASSET_ERR_NOT_INITIALIZED), std::string(40, '#'));
+    std::array<char, 40> buf;
+    buf.fill('#');
+    EXPECT_EQ(AssetGetRFID(buf.data()), ASSET_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(std::string(buf.data(), buf.size()), std::string(40, '#'));
     EXPECT_TRUE(machine_.i2cTransfers().empty());
 }
 
