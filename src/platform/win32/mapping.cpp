@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include "platform/system.h"
-
 namespace {
 HANDLE AsHandle(PlatMapping *mapping) {
     return reinterpret_cast<HANDLE>(mapping);
@@ -14,8 +12,6 @@ HANDLE AsHandle(PlatMapping *mapping) {
 
 PlatMapping *PlatMappingCreate(const char *name, uint32_t size, bool *already_existed,
                                uint32_t *error) {
-    char scoped[256];
-    PlatObjectName(name, scoped, sizeof scoped);
 
     // A present but null DACL lets every account open the mapping, whichever created it.
     SECURITY_DESCRIPTOR descriptor;
@@ -32,7 +28,7 @@ PlatMapping *PlatMappingCreate(const char *name, uint32_t size, bool *already_ex
     // none anyway, so the mapping is made without it.
 
     HANDLE handle =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, security, PAGE_READWRITE, 0, size, scoped);
+        CreateFileMappingA(INVALID_HANDLE_VALUE, security, PAGE_READWRITE, 0, size, name);
     const DWORD last = GetLastError();
     if (handle == nullptr) {
         *error = last;

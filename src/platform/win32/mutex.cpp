@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include "platform/system.h"
-
 namespace {
 HANDLE AsHandle(PlatMutex *mutex) {
     return reinterpret_cast<HANDLE>(mutex);
@@ -13,10 +11,8 @@ HANDLE AsHandle(PlatMutex *mutex) {
 }  // namespace
 
 PlatMutex *PlatMutexCreate(const char *name) {
-    char scoped[256];
-    PlatObjectName(name, scoped, sizeof scoped);
     // Default security, not initially owned; an existing mutex of that name is opened.
-    return reinterpret_cast<PlatMutex *>(CreateMutexA(nullptr, FALSE, scoped));
+    return reinterpret_cast<PlatMutex *>(CreateMutexA(nullptr, FALSE, name));
 }
 
 bool PlatMutexAcquire(PlatMutex *mutex) {

@@ -13,6 +13,7 @@ struct PlatThread {
     void *arg;
     HMODULE module;  // reference held by the running thread, or null
     HANDLE handle;
+    DWORD id;
 };
 
 namespace {
@@ -46,11 +47,11 @@ DWORD WINAPI Trampoline(LPVOID raw) {
 
 PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
     // Never freed: a handle stays valid for every waiter for the life of the process.
-    auto *thread = new (std::nothrow) PlatThread{proc, arg, nullptr, nullptr};
+    auto *thread = new (std::nothrow) PlatThread{proc, arg, nullptr, nullptr, 0};
     if (thread == nullptr) return nullptr;
     thread->module = ReferenceOwnDll();
-    DWORD id = 0;  // the 95 family fails CreateThread without somewhere to put the id
-    HANDLE handle = CreateThread(nullptr, 0, Trampoline, thread, 0, &id);
+    // The 95 family fails CreateThread without somewhere to put the id.
+    HANDLE handle = CreateThread(nullptr, 0, Trampoline, thread, 0, &thread->id);
     if (handle == nullptr) {
         if (thread->module != nullptr) FreeLibrary(thread->module);
         delete thread;
@@ -61,6 +62,8 @@ PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
 }
 
 void PlatThreadWait(PlatThread *thread) {
-    if (thread == nullptr) return;
+    // A thread never sees its own end: the last thread to drop its reference on the DLL runs
+    // the detach, which waits for the threads, on itself.
+    if (thread == nullptr || thread->id == GetCurrentThreadId()) return;
     WaitForSingleObject(thread->handle, INFINITE);
 }
