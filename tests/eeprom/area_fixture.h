@@ -1,5 +1,5 @@
-// A simulated machine with the EEPROM mutex of a scoped namespace, and helpers to build
-// serial-area images and to read the bus traffic back from the machine's transfer log.
+// A simulated machine with the EEPROM mutex of a scoped namespace, builders of serial-area and
+// memory-module images, and the bus traffic read back from the machine's transfer log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,10 +8,12 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "eeprom/serial/serial_area.h"
 #include "frame/state.h"
 #include "platform/mutex.h"
 #include "platform/system.h"
@@ -20,12 +22,29 @@
 namespace area_test {
 
 constexpr uint8_t kArea = 0xA8;
+using Lines = std::vector<std::string>;
 
 inline uint8_t Sum(const uint8_t *b, size_t n) {
-    unsigned s = 0;
-    for (size_t i = 0; i < n; ++i) s += b[i];
-    return static_cast<uint8_t>(s);
+    return static_cast<uint8_t>(std::accumulate(b, b + n, 0u));
 }
+
+inline std::string Text19(std::string s) {
+    s.resize(19, '\0');
+    return s;
+}
+// A text stored without the "11S" prefix: bit 7 set on its first byte.
+inline std::string Marked(std::string s) {
+    s[0] = static_cast<char>(s[0] | 0x80);
+    return s;
+}
+inline const uint8_t *U8(const std::string &s) {
+    return reinterpret_cast<const uint8_t *>(s.data());
+}
+// A 20-byte record as the device holds it: key, then the text zero-padded.
+inline std::string Rec(uint8_t key, const std::string &text) {
+    return std::string(1, static_cast<char>(key)) + Text19(text);
+}
+inline const std::string kDeleted = Rec(0, std::string(19, 'D'));
 
 struct Record {
     uint8_t key;
@@ -48,13 +67,12 @@ inline qorsim::Image AreaImage(uint8_t s = 20, uint8_t n = 12, uint8_t version =
         std::memcpy(&img[off + 1], records[i].text.data(),
                     std::min<size_t>(records[i].text.size(), s - 1u));
     }
-    const size_t length = std::min<size_t>(16 + s * n, 256);
-    img[8] = static_cast<uint8_t>(img[8] - Sum(img.data(), length));
+    img[8] = static_cast<uint8_t>(img[8] - Sum(img.data(), std::min<size_t>(16 + s * n, 256)));
     return img;
 }
-
-inline qorsim::Image Formatted() {
-    return AreaImage();
+// The 20 x 12 area formatted here, holding the given records.
+inline qorsim::Image Area(const std::vector<Record> &records = {}) {
+    return AreaImage(20, 12, 1, records);
 }
 
 // The sum of the first 16 + S * N bytes of an area image.
@@ -72,6 +90,31 @@ inline std::string Compact(const I2cTransfer &t) {
     return s;
 }
 
+inline Lines Join(std::initializer_list<Lines> parts) {
+    Lines out;
+    for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+// The one-byte key reads of a scan of a 20-byte-record area, from slot `first` on.
+inline Lines KeyReads(int slots, int first = 0) {
+    Lines out;
+    for (int i = first; i < first + slots; ++i)
+        out.push_back("R A8 " + qorsim::Hex2(16 + 20 * i) + " 1");
+    return out;
+}
+// A 20-byte record written at off: five 4-byte chunks, the checksum read-modify-write, the
+// read-back of the whole record.
+inline Lines RecordWrite(uint8_t off, const std::string &rec, uint8_t checksum) {
+    Lines out;
+    for (int i = 0; i < 20; i += 4) {
+        out.push_back("W A8 " + qorsim::Hex2(off + i) + " 4 " +
+                      qorsim::Hex(reinterpret_cast<const uint8_t *>(rec.data()) + i, 4));
+    }
+    return Join({out,
+                 {"R A8 08 1", "W A8 08 1 " + qorsim::Hex2(checksum),
+                  "R A8 " + qorsim::Hex2(off) + " 20"}});
+}
+
 class MachineTest : public ::testing::Test {
   protected:
     MachineTest() : use_(machine_), ns_("QORASST_NAMESPACE", UniqueNamespace()) {}
@@ -82,26 +125,36 @@ class MachineTest : public ::testing::Test {
         saved_ = g_state;
         g_state.ee_mutex = PlatMutexCreate(name);
         ASSERT_NE(g_state.ee_mutex, nullptr);
+        g_state.serial_view = view_.data();  // the cache as start-up lays it out
+        LayOutSerialCache(20, 12);
+        g_state.eeprom_size = 12;
         machine_.enableLog();
     }
     void TearDown() override {
         // A probe still waiting for the mutex must be done with it before it is closed.
         bool settled = true;
-        for (auto &probe : probes_) {
-            settled =
-                probe.wait_for(std::chrono::seconds(5)) == std::future_status::ready && settled;
-        }
+        for (auto &p : probes_)
+            settled &= p.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         if (settled) PlatMutexClose(g_state.ee_mutex);
         g_state = saved_;
     }
 
-    std::vector<std::string> Traffic() const {
-        std::vector<std::string> out;
+    Lines Traffic() const {
+        Lines out;
         for (const auto &t : machine_.i2cTransfers()) out.push_back(Compact(t));
         return out;
     }
+    int Load(uint8_t address = kArea, uint8_t s = 20, uint8_t n = 12, uint8_t version = 1) {
+        return LoadSerialCache(address, s, n, version, g_state.serial_type, g_state.serial_index,
+                               g_state.serial_text);
+    }
     size_t TransferCount() const { return machine_.i2cTransfers().size(); }
     void ClearTraffic() { machine_.clearLog(); }
+    // Fails the k-th transfer from now (0: none, transfers count from 1).
+    void FailTransfer(uint64_t k) {
+        machine_.resetCounters();
+        machine_.conf("fail_transfer", std::to_string(k));
+    }
 
     // Another thread can take the mutex within the wait: nothing in this thread holds it.
     bool MutexFree(std::chrono::milliseconds wait = std::chrono::seconds(2)) {
@@ -122,20 +175,8 @@ class MachineTest : public ::testing::Test {
     UseMachine use_;
     ScopedEnv ns_;
     AssetState saved_{};
+    std::vector<uint8_t> view_ = std::vector<uint8_t>(1024, 0);
     std::vector<std::shared_future<void>> probes_;
-};
-
-// A serial cache laid out in a local 1 KiB view, as start-up lays it out in the mapping.
-struct LocalCache {
-    alignas(8) uint8_t view[1024] = {};
-    uint8_t *types = nullptr;
-    uint8_t *indexes = nullptr;
-    char *texts[64] = {};
-    explicit LocalCache(uint8_t s = 20, uint8_t n = 12) {
-        for (int i = 0; i < n; ++i) texts[i] = reinterpret_cast<char *>(view + s * i);
-        types = view + s * n;
-        indexes = types + 64;
-    }
 };
 
 }  // namespace area_test
