@@ -1,10 +1,9 @@
 // Serial numbers across real processes that load the library: concurrent writers and
-// readers on one machine, the first process's synchronisation, and the command-line tool.
+// readers on one machine, and the command-line tool.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
-#include <set>
 #include <thread>
 
 #include "eeprom/area_fixture.h"
@@ -19,81 +18,52 @@ class Processes : public ::testing::Test {
     ChildEnv Env() const {
         return {{"QORASST_MACHINE", machine_.path()}, {"QORASST_NAMESPACE", ns_}};
     }
-
-    // The record of each key on the device: slot and display text.
-    std::map<int, std::pair<int, std::string>> DeviceRecords(int *duplicates) const {
-        const auto img = machine_.device(kArea);
-        std::map<int, std::pair<int, std::string>> out;
-        *duplicates = 0;
-        for (int slot = 0; slot < 12; ++slot) {
-            const uint8_t *r = &img[16 + 20 * slot];
-            if (r[0] == 0) continue;
-            std::string text(reinterpret_cast<const char *>(r + 1),
-                             strnlen(reinterpret_cast<const char *>(r + 1), 19));
-            std::string display =
-                (text[0] & 0x80)
-                    ? std::string(1, static_cast<char>(text[0] & 0x7F)) + text.substr(1)
-                    : "11S" + text;
-            if (out.count(r[0]) != 0) ++*duplicates;
-            out[r[0]] = {slot, display};
-        }
-        return out;
-    }
-
     TempMachine machine_;
     std::string ns_ = UniqueNamespace();
 };
 
-std::vector<std::string> Lines(const std::string &out) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos) end = out.size();
-        lines.push_back(out.substr(start, end - start));
-        start = end + 1;
+// The display text of each record key on a device; no key may be recorded twice.
+std::map<int, std::string> DeviceRecords(const qorsim::Image &img) {
+    std::map<int, std::string> out;
+    for (const uint8_t *r = &img[16]; r < &img[256]; r += 20) {
+        const std::string text(reinterpret_cast<const char *>(r + 1), 19);
+        const std::string stored = text.substr(0, text.find('\0'));
+        if (r[0] == 0) continue;
+        EXPECT_EQ(out.count(r[0]), 0u) << "key " << int(r[0]) << " twice";
+        out[r[0]] = (stored[0] & 0x80) ? static_cast<char>(stored[0] & 0x7F) + stored.substr(1)
+                                       : "11S" + stored;
     }
-    return lines;
+    return out;
+}
+
+// Appends the words of a command line (no word holds a space).
+void AddWords(std::vector<std::string> &args, const std::string &line) {
+    size_t start = 0;
+    for (size_t end; (end = line.find(' ', start)) != std::string::npos; start = end + 1) {
+        args.push_back(line.substr(start, end - start));
+    }
+    args.push_back(line.substr(start));
 }
 
 TEST_F(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
-    machine_.setDevice(kArea, Formatted());
+    machine_.setDevice(kArea, Area());
     TempDir sync;
     constexpr int kWriters = 4;
     std::vector<std::unique_ptr<Child>> children;
+    std::vector<std::string> outputs;
     for (int i = 0; i < kWriters; ++i) {
-        const std::string own = std::to_string(10 + i);
-        const std::string tag = "P" + std::to_string(i);
-        children.push_back(std::make_unique<Child>(
-            BinPath("qor_child"),
-            std::vector<std::string>{"wait",  sync.file("go"),
-                                     "set",   own,
-                                     "0",     tag + "-zero",
-                                     "set",   own,
-                                     "1",     "11s" + tag + "-one",
-                                     "set",   "20",
-                                     "0",     "SHARED-" + tag,
-                                     "set",   own,
-                                     "0",     "",
-                                     "set",   own,
-                                     "2",     tag + "-two",
-                                     "set",   "20",
-                                     "0",     "SHARED-" + tag + "-AGAIN",
-                                     "touch", sync.file("done" + std::to_string(i)),
-                                     "wait",  sync.file("read"),
-                                     "get",   own,
-                                     "0",     "get",
-                                     own,     "1",
-                                     "get",   own,
-                                     "2",     "get",
-                                     "20",    "0",
-                                     "get",   "10",
-                                     "1",     "get",
-                                     "11",    "1",
-                                     "get",   "12",
-                                     "1",     "get",
-                                     "13",    "1"},
-            Env()));
+        const std::string own = std::to_string(10 + i), tag = "P" + std::to_string(i);
+        // Own records added, rewritten and deleted, one shared record fought over; then, once
+        // every writer is done, the same questions from every process.
+        std::vector<std::string> args = {"wait", sync.file("go")};
+        AddWords(args, "set " + own + " 0 " + tag + "-zero set " + own + " 1 11s" + tag +
+                           "-one set 20 0 SHARED-" + tag);
+        args.insert(args.end(), {"set", own, "0", ""});
+        AddWords(args, "set " + own + " 2 " + tag + "-two set 20 0 SHARED-" + tag +
+                           "-AGAIN touch " + sync.file("done" + std::to_string(i)) + " wait " +
+                           sync.file("read") + " get " + own + " 0 get " + own + " 1 get " + own +
+                           " 2 get 20 0 get 10 1 get 11 1 get 12 1 get 13 1");
+        children.push_back(std::make_unique<Child>(BinPath("qor_child"), args, Env()));
     }
     WriteTextFile(sync.file("go"), "");
     for (int i = 0; i < kWriters; ++i) {
@@ -104,110 +74,66 @@ TEST_F(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
     }
     WriteTextFile(sync.file("read"), "");
 
-    int duplicates = 0;
-    std::vector<ChildResult> results;
-    for (auto &c : children) results.push_back(c->Wait());
+    // Each writer's own records, and one of the shared texts, on a balanced device.
+    for (auto &child : children) {
+        const ChildResult r = child->Wait();
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        outputs.push_back(r.out);
+    }
     const auto img = machine_.device(kArea);
     EXPECT_EQ(AreaSum(img), 0);
-    const auto records = DeviceRecords(&duplicates);
-    EXPECT_EQ(duplicates, 0);
-
-    std::set<std::string> views;
+    auto records = DeviceRecords(img);
+    const std::string shared = records[20 * 8];
+    EXPECT_TRUE(shared.size() == 15 && shared.rfind("SHARED-P", 0) == 0 &&
+                shared.substr(9) == "-AGAIN")
+        << shared;
+    std::map<int, std::string> want = {{20 * 8, shared}};
+    Lines gets;
     for (int i = 0; i < kWriters; ++i) {
-        const auto &r = results[i];
-        ASSERT_EQ(r.exit_code, 0) << r.err;
-        const auto lines = Lines(r.out);
         const std::string tag = "P" + std::to_string(i);
-        const int own = 10 + i;
-        // Every set answered 1 (there was room for all) and is on the device.
-        for (const auto &l : lines) {
-            if (l.rfind("set ", 0) == 0) {
-                EXPECT_NE(l.find("rc=1"), std::string::npos) << l;
-            }
-        }
-        EXPECT_EQ(records.count(own * 8 + 0), 0u) << tag;
-        ASSERT_EQ(records.count(own * 8 + 1), 1u) << tag;
-        EXPECT_EQ(records.at(own * 8 + 1).second, "11S" + tag + "-ONE");
-        ASSERT_EQ(records.count(own * 8 + 2), 1u) << tag;
-        EXPECT_EQ(records.at(own * 8 + 2).second, tag + "-TWO");
-        // What this process sees is what the device holds.
-        std::string view;
-        int gets = 0;
-        for (const auto &l : lines) {
-            if (l.rfind("get ", 0) != 0) continue;
-            int type = 0, index = 0;
-            ASSERT_EQ(std::sscanf(l.c_str(), "get %d %d", &type, &index), 2) << l;
-            const auto it = records.find(type * 8 + index);
-            const std::string want =
-                it == records.end()
-                    ? "get " + std::to_string(type) + " " + std::to_string(index) + " rc=102 text="
-                    : "get " + std::to_string(type) + " " + std::to_string(index) +
-                          " rc=0 text=" + it->second.second;
-            EXPECT_EQ(l, want) << tag;
-            if (++gets > 3) view += l + "\n";  // the gets every process makes
-        }
-        views.insert(view);
+        want[(10 + i) * 8 + 1] = "11S" + tag + "-ONE";
+        want[(10 + i) * 8 + 2] = tag + "-TWO";
+        gets.push_back("get " + std::to_string(10 + i) + " 1 rc=0 text=11S" + tag + "-ONE");
     }
-    EXPECT_EQ(views.size(), 1u) << "processes disagree";
-    ASSERT_EQ(records.count(20 * 8), 1u);
-    EXPECT_NE(records.at(20 * 8).second.find("-AGAIN"), std::string::npos);
-    EXPECT_EQ(records.size(), 1u + 2 * kWriters);
-}
-
-TEST_F(Processes, FirstProcessOnAnRfMachineRecordsTheModules) {
-    // RF device present, no area: the first process formats A8 and its synchronisation
-    // thread records the memory modules it finds. A disk query waits for that thread.
-    qorsim::Image blank;
-    blank.fill(0xFF);
-    machine_.setDevice(0xB8, qorsim::Image{});
-    machine_.setDevice(kArea, blank);
-    qorsim::Image module{};
-    const std::string block = "11SABCDEFGHIJKLMNOPQRS";
-    std::memcpy(&module[128], block.data(), 22);
-    module[150] = static_cast<uint8_t>(~Sum(&module[128], 22));
-    machine_.setDevice(0xA2, module);
-    const ChildResult r = RunChild({"get", "2", "0", "get", "17", "1", "get", "256", "1"}, Env());
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find("get 17 1 rc=0 text=11SABCDEFGHIJKLMNOPQRS\n"), std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("get 256 1 rc=0 text=11SABCDEFGHIJKLMNOPQRS\n"), std::string::npos)
-        << r.out;
-    int duplicates = 0;
-    const auto records = DeviceRecords(&duplicates);
-    ASSERT_EQ(records.count(17 * 8 + 1), 1u);
-    EXPECT_EQ(records.at(17 * 8 + 1).first, 0);
-    EXPECT_EQ(AreaSum(machine_.device(kArea)), 0);
+    EXPECT_EQ(records, want);
+    // Every set answered 1 (there was room for all); every process sees what the device holds.
+    for (int i = 0; i < kWriters; ++i) {
+        for (const auto &l : LinesStartingWith(outputs[i], "set "))
+            EXPECT_NE(l.find("rc=1"), l.npos);
+        const std::string own = std::to_string(10 + i), tag = "P" + std::to_string(i);
+        EXPECT_EQ(
+            LinesStartingWith(outputs[i], "get "),
+            Join({{"get " + own + " 0 rc=102 text=",
+                   "get " + own + " 1 rc=0 text=11S" + tag + "-ONE",
+                   "get " + own + " 2 rc=0 text=" + tag + "-TWO", "get 20 0 rc=0 text=" + shared},
+                  gets}));
+    }
 }
 
 TEST_F(Processes, ToolGetsSetsAndDeletes) {
-    machine_.setDevice(kArea, Formatted());
-    auto tool = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), "serial");
-        Child c(BinPath("qorasst"), args, Env());
-        return c.Wait();
+    machine_.setDevice(kArea, Area());
+    const struct {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out, err;  // the whole output; a part of the error text
+    } steps[] = {
+        {{"serial", "set", "4", "0", "abc-123"}, 0, "serial 4 0 stored\n", ""},
+        {{"serial", "get", "4", "0"}, 0, "ABC-123\n", ""},
+        {{"serial", "set", "4", "0", "ab"}, 1, "", "not stored"},
+        {{"serial", "delete", "4", "0"}, 0, "serial 4 0 deleted\n", ""},
+        {{"serial", "get", "4", "0"}, 1, "", "result 61"},
+        {{"serial", "get", "14", "1"},
+         1,
+         "",
+         "the index must be 0 for this device type (result 103)"},
+        {{"serial", "get", "4", "x"}, 2, "", ""},
     };
-    ChildResult r = tool({"set", "4", "0", "abc-123"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "serial 4 0 stored\n");
-    r = tool({"get", "4", "0"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "ABC-123\n");
-    r = tool({"set", "4", "0", "ab"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("not stored"), std::string::npos);
-    r = tool({"delete", "4", "0"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "serial 4 0 deleted\n");
-    r = tool({"get", "4", "0"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("result 61"), std::string::npos) << r.err;
-    r = tool({"get", "14", "1"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("the index must be 0 for this device type (result 103)"),
-              std::string::npos)
-        << r.err;
-    r = tool({"get", "4", "x"});
-    EXPECT_EQ(r.exit_code, 2);
+    for (const auto &s : steps) {
+        const ChildResult r = RunChildProgram("qorasst", s.args, Env());
+        EXPECT_EQ(r.exit_code, s.exit_code) << s.args[1] << " " << s.args.back();
+        EXPECT_EQ(r.out, s.out) << s.args[1] << " " << s.args.back();
+        EXPECT_NE(r.err.find(s.err), std::string::npos) << r.err;
+    }
     EXPECT_EQ(machine_.device(kArea)[16], 0);
 }
 

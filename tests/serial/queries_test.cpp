@@ -1,9 +1,13 @@
-// Serial-number queries and the dirty flag, on a simulated machine.
+// Serial-number queries and the dirty flag on a simulated machine: records in display form,
+// the live sources (disks, modules, VPD, monitor, UUID) and every failure code.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 
 #include "QORasstW.h"
+#include "eeprom/serial/serial_text.h"
+#include "monitor/monitor.h"
 #include "platform/thread.h"
 #include "serial/serial_fixture.h"
 
@@ -11,202 +15,166 @@ using namespace serial_test;
 
 namespace {
 
-class QueryTest : public SerialFixture {};
+class QueryTest : public SerialFixture {
+  protected:
+    // The captured EDID block is process-wide: leave none behind for the tests that follow.
+    void TearDown() override {
+        machine_.conf("pmem", "unavailable");
+        MonitorCaptureEDID();
+        SerialFixture::TearDown();
+    }
+};
 
 struct Answer {
-    int boolean;
-    int coded;
+    int boolean, coded;
     std::string buffer;  // the 24 bytes of a buffer filled with '#' first
 };
 
 Answer Ask(int type, int index) {
-    Answer a;
     char one[24], two[24];
     std::memset(one, '#', sizeof one);
     std::memset(two, '#', sizeof two);
-    a.boolean = AssetGetSerialNumber(type, index, one);
-    a.coded = AssetGetSerialNumber2(type, index, two);
-    a.buffer.assign(one, sizeof one);
+    Answer a{AssetGetSerialNumber(type, index, one), AssetGetSerialNumber2(type, index, two),
+             std::string(one, sizeof one)};
     EXPECT_EQ(a.buffer, std::string(two, sizeof two)) << "the two queries wrote differently";
     return a;
 }
 
-std::string Z(const std::string &text, size_t fill_to = 24) {
+// A text with its terminator in a 24-byte buffer filled with '#' first.
+std::string Z(const std::string &text) {
     std::string s = text + '\0';
-    s.resize(fill_to, '#');
+    s.resize(24, '#');
     return s;
 }
 
-const std::string kHash(24, '#');
-
 qorsim::Image RecordsArea() {
-    return AreaImage(20, 12, 1,
-                     {{0x20, Text19("\xC1"
-                                    "BC1234")},   // (4, 0)
-                      {0x79, Text19("78CZKW9")},  // (15, 1)
-                      {0x89, Text19("\xD8"
-                                    "YZ")},  // (17, 1)
-                      {0x00, Text19("DDDDDDDDDDDDDDDDDDD")},
-                      {0x41, Text19("\xC2"
-                                    "OARD-ONE")},  // (8, 1)
-                      {0x10, Text19("\xC4"
-                                    "ISK")},  // (2, 0): never answered
-                      {0x70, Text19("\xCD"
-                                    "ON")}});  // (14, 0): never answered
+    return Area({{0x20, Marked("ABC1234")},  // (4, 0)
+                 {0x79, "78CZKW9"},          // (15, 1)
+                 {0x89, Marked("XYZ")},      // (17, 1)
+                 {0x00, std::string(19, 'D')},
+                 {0x41, Marked("BOARD-ONE")},  // (8, 1)
+                 {0x10, Marked("DISK")},       // (2, 0): never answered
+                 {0x70, Marked("MON")}});      // (14, 0): never answered
 }
 
-TEST_F(QueryTest, RecordsComeBackInDisplayForm) {
+// Records in display form, the VPD for a board without a record, and every failure that
+// needs no live source: only the dirty checks touch the bus.
+TEST_F(QueryTest, RecordsAndFailures) {
     Start(RecordsArea());
+    g_state.vpd_loaded = 1;
+    std::memcpy(g_state.vpd_block + 0x1D, "BRD12345678", 11);
     const struct {
-        int type, index;
-        std::string text;
-    } cases[] = {{4, 0, "ABC1234"}, {15, 1, "11S78CZKW9"}, {17, 1, "XYZ"}, {8, 1, "BOARD-ONE"}};
+        const char *name;
+        int type, index, coded;
+        const char *text;
+    } cases[] = {
+        {"record, VPD not consulted", 4, 0, 0, "ABC1234"},
+        {"record without bit 7", 15, 1, 0, "11S78CZKW9"},
+        {"module record", 17, 1, 0, "XYZ"},
+        {"board record, index 1", 8, 1, 0, "BOARD-ONE"},
+        {"board VPD", 8, 0, 0, "BRD12345678"},
+        {"board index 2: no VPD", 8, 2, 102, nullptr},
+        {"system index 1: no VPD", 4, 1, 102, nullptr},
+        {"caller type without record", 99, 0, 102, nullptr},
+        {"type 0 is no device", 0, 0, 102, nullptr},
+        {"type beyond a byte", 4 + 256, 0, 102, nullptr},
+        {"index beyond a byte", 4, 256, 102, nullptr},
+        {"negative type", -252, 0, 102, nullptr},
+        {"monitor index 1", 14, 1, 103, nullptr},
+        {"monitor without EDID", 14, 0, 51, nullptr},
+        {"UUID index 1", 257, 1, 102, nullptr},
+        {"UUID without tables", 257, 0, 1, nullptr},
+        {"disk index 24", 2, 24, 102, nullptr},
+        {"disk index -1", 2, -1, 102, nullptr},
+        {"empty disk entry beside a (2, 0) record", 2, 0, 1, nullptr},
+        {"live module index 16", 256, 16, 102, nullptr},
+    };
     for (const auto &c : cases) {
         ClearTraffic();
         const Answer a = Ask(c.type, c.index);
-        EXPECT_EQ(a.boolean, 1) << c.type;
-        EXPECT_EQ(a.coded, 0) << c.type;
-        EXPECT_EQ(a.buffer, Z(c.text)) << c.type;
-        // Only the dirty checks touch the bus.
-        EXPECT_EQ(Traffic(), (Lines{"R A8 09 1", "R A8 09 1"})) << c.type;
-    }
-}
-
-TEST_F(QueryTest, FailureTable) {
-    Start(RecordsArea());
-    const struct {
-        const char *name;
-        int type, index;
-        int boolean, coded;
-    } cases[] = {
-        {"type 8 index 1 record only", 8, 2, 0, 102},
-        {"caller type without record", 99, 0, 0, 102},
-        {"caller type 3 without record", 3, 0, 0, 102},
-        {"type 0 is no device", 0, 0, 0, 102},
-        {"type 4 index 1", 4, 1, 0, 102},
-        {"type beyond a byte never aliases", 4 + 256, 0, 0, 102},
-        {"index beyond a byte never aliases", 4, 256, 0, 102},
-        {"negative type", -252, 0, 0, 102},
-        {"system without VPD", 4, 7, 0, 102},
-        {"board index 0 without VPD", 8, 0, 0, 61},
-        {"monitor index 1", 14, 1, 0, 103},
-        {"monitor without EDID", 14, 0, 0, 51},
-        {"UUID index 1", 257, 1, 0, 102},
-        {"UUID without tables", 257, 0, 0, 1},
-        {"disk index 24", 2, 24, 0, 102},
-        {"disk index -1", 2, -1, 0, 102},
-        {"live module index 16", 256, 16, 0, 102},
-        {"live module without address", 256, 3, 0, 9},
-    };
-    for (const auto &c : cases) {
-        const Answer a = Ask(c.type, c.index);
-        EXPECT_EQ(a.boolean, c.boolean) << c.name;
+        EXPECT_EQ(a.boolean, c.coded == 0 ? 1 : 0) << c.name;
         EXPECT_EQ(a.coded, c.coded) << c.name;
+        EXPECT_TRUE(!c.text || a.buffer == Z(c.text)) << c.name << ": " << a.buffer;
+        EXPECT_EQ(Traffic(), (Lines{"R A8 09 1", "R A8 09 1"})) << c.name;
     }
-    // A system record answers although the VPD is missing.
-    EXPECT_EQ(Ask(4, 0).coded, 0);
-    // Without the record the VPD is consulted, and it is not loaded here.
-    Start(Formatted());
-    EXPECT_EQ(Ask(4, 0).coded, 61);
+    g_state.vpd_loaded = 0;
+    EXPECT_EQ(Ask(8, 0).coded, 61);
 }
 
-TEST_F(QueryTest, NotInitialisedTouchesNothing) {
-    Start(RecordsArea());
+TEST_F(QueryTest, OffTheBusWithoutLibraryAddressOrMutex) {
+    Start(AreaImage(20, 12, 1, {{0x20, Marked("ABC")}}, 0x01));
     g_state.initialized = 0;
     const Answer a = Ask(4, 0);
     EXPECT_EQ(a.boolean, 0);
     EXPECT_EQ(a.coded, 101);
-    EXPECT_EQ(a.buffer, kHash);
+    EXPECT_EQ(a.buffer, std::string(24, '#'));
     EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
+    g_state.initialized = 1;
+    g_state.eeprom_addr = 0;
+    EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
+    g_state.eeprom_addr = kArea;
+    PlatMutex *mutex = std::exchange(g_state.ee_mutex, nullptr);
+    EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
+    g_state.ee_mutex = mutex;
     EXPECT_EQ(TransferCount(), 0u);
 }
 
-TEST_F(QueryTest, VpdFallbackOnlyForIndexZeroWithoutRecord) {
-    Start(Formatted());
-    g_state.vpd_loaded = 1;
-    std::memcpy(g_state.vpd_block + 0x28, "8307ABC", 7);
-    std::memcpy(g_state.vpd_block + 0x16, "99XK123", 7);
-    std::memcpy(g_state.vpd_block + 0x1D, "BRD12345678", 11);
-    Answer a = Ask(4, 0);
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.boolean, 1);
-    EXPECT_EQ(a.buffer, Z("1S8307ABC99XK123"));
-    a = Ask(8, 0);
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.buffer, Z("BRD12345678"));
-    EXPECT_EQ(Ask(8, 1).coded, 102);
-    Start(RecordsArea());
-    EXPECT_EQ(Ask(4, 0).buffer, Z("ABC1234"));  // the record wins
-}
-
-TEST_F(QueryTest, LiveModuleReadsItsSpdEeprom) {
-    Start(Formatted());
+// A live module query hands on what ReadModuleSerial found on the module's SPD EEPROM: its
+// text or JEDEC digits, or its failure with what it wrote before it failed.
+TEST_F(QueryTest, LiveModuleBlockOrJedecFallback) {
+    const std::string block = "11S1234567890123456789", none(24, '#');
+    const Lines fallback = {"R A8 09 1", "R A0 80 23", "R A0 40 1", "R A0 5B 8"};
+    const Lines failed = {"R A8 09 1", "R A0 80 23", "R A0 40 1!"};
+    const struct {
+        const char *name;
+        std::optional<qorsim::Image> img;
+        uint64_t fail;  // transfer that fails
+        int coded;
+        std::string out;
+        Lines traffic;
+    } cases[] = {
+        {"good block", Module(block), 0, 0, block + '\0' + "#", {"R A8 09 1", "R A0 80 23"}},
+        {"bad sum, JEDEC bytes", Module(block, 1, 0, true), 0, 0,
+         "2C0100981200123456" + std::string(1, '\0') + "789" + '\0' + "#", fallback},
+        {"bad sum, JEDEC all zero", Module(block, 1), 0, 7, block + '\0' + "#", fallback},
+        {"no block, JEDEC all FF", Module("", 0, 0xFF), 0, 2, none, fallback},
+        {"no module", std::nullopt, 0, 1, none, {"R A8 09 1", "R A0 80 23!"}},
+        {"fallback read fails", Module("", 0, 0, true), 3, 1, none, failed},
+    };
+    Start(Area());
     g_state.module_addr[0] = 0xA0;
-    g_state.module_addr[1] = 0xA2;
-    g_state.module_addr[2] = 0xA4;
-    qorsim::Image good{};
-    const std::string block = "11SFRU12345678901234AB";
-    std::memcpy(&good[128], block.data(), 22);
-    good[150] = static_cast<uint8_t>(~Sum(&good[128], 22));
-    machine_.setDevice(0xA0, good);
-    qorsim::Image jedec{};
-    jedec[64] = 0x2C;
-    const uint8_t tail[] = {0x01, 0x00, 0x98, 0x12, 0x00, 0x12, 0x34, 0x56};
-    std::memcpy(&jedec[91], tail, 8);
-    machine_.setDevice(0xA2, jedec);
-    auto bad_sum = good;
-    bad_sum[150] ^= 1;
-    machine_.setDevice(0xA4, bad_sum);
-    // A6: no module answers.
-    g_state.module_addr[3] = 0xA6;
-
-    Answer a = Ask(256, 0);
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.boolean, 1);
-    EXPECT_EQ(a.buffer, Z(block));
-    a = Ask(256, 1);
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.buffer, Z("2C0100981200123456"));
-    a = Ask(256, 2);
-    EXPECT_EQ(a.coded, 7);
-    EXPECT_EQ(a.boolean, 0);
-    EXPECT_EQ(a.buffer, Z(block));  // what the source wrote before it failed
-    EXPECT_EQ(Ask(256, 3).coded, 1);
-    machine_.setDevice(0xA6, qorsim::Image{});
-    EXPECT_EQ(Ask(256, 3).coded, 2);
-
+    for (const auto &c : cases) {
+        c.img ? machine_.setDevice(0xA0, *c.img) : machine_.removeDevice(0xA0);
+        FailTransfer(c.fail);
+        ClearTraffic();
+        char out[24];
+        std::memset(out, '#', sizeof out);
+        EXPECT_EQ(AssetGetSerialNumber2(256, 0, out), c.coded) << c.name;
+        EXPECT_EQ(std::string(out, sizeof out), c.out) << c.name;
+        EXPECT_EQ(Traffic(), c.traffic) << c.name;
+        FailTransfer(c.fail);
+        EXPECT_EQ(AssetGetSerialNumber(256, 0, out), c.coded == 0 ? 1 : 0) << c.name;
+    }
+    FailTransfer(0);
     // An empty table entry fails without addressing any module.
     ClearTraffic();
-    EXPECT_EQ(Ask(256, 4).coded, 9);
-    for (const auto &t : machine_.i2cTransfers()) EXPECT_EQ(t.dev, kArea);
+    EXPECT_EQ(Ask(256, 1).coded, 9);
+    EXPECT_EQ(Traffic(), (Lines{"R A8 09 1", "R A8 09 1"}));
 }
 
-TEST_F(QueryTest, DiskEntriesComeFromTheHddCache) {
+TEST_F(QueryTest, DiskEntriesComeFromTheHddCacheAfterTheWorkerThread) {
     Start(RecordsArea());
     SetDisk(0, "WD-WCAV12345678", 0, 0);
-    SetDisk(1,
-            "\xE9"
-            "XTENDED",
-            1, 3);
+    SetDisk(1, "\xE9XTENDED", 1, 3);
     SetDisk(2, "ABCDEFGHIJKLMNOPQRSTUVW", 0, 1);  // a full slot without terminator
     Answer a = Ask(2, 0);
     EXPECT_EQ(a.boolean, 'W');
     EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.buffer, std::string("WD-WCAV12345678") + std::string(8, '\0') + "#");
-    a = Ask(2, 1);
-    EXPECT_EQ(a.boolean, static_cast<int>(static_cast<signed char>('\xE9')));
-    EXPECT_EQ(a.coded, 0);
-    a = Ask(2, 2);
-    EXPECT_EQ(a.buffer, std::string("ABCDEFGHIJKLMNOPQRSTUV") + '\0' + "#");
-    // Empty entry: 23 zero bytes, and a failure, though a (2, 0)-like record exists.
-    a = Ask(2, 5);
-    EXPECT_EQ(a.boolean, 0);
-    EXPECT_EQ(a.coded, 1);
-    EXPECT_EQ(a.buffer, std::string(23, '\0') + "#");
-}
+    EXPECT_EQ(a.buffer, "WD-WCAV12345678" + std::string(8, '\0') + "#");
+    EXPECT_EQ(Ask(2, 1).boolean, static_cast<int>(static_cast<signed char>('\xE9')));
+    EXPECT_EQ(Ask(2, 2).buffer, Z("ABCDEFGHIJKLMNOPQRSTUV"));
+    EXPECT_EQ(Ask(2, 5).buffer, std::string(23, '\0') + "#");  // empty: zeros, and a failure
 
-TEST_F(QueryTest, DiskQueryWaitsForTheWorkerThread) {
-    Start(Formatted());
     g_state.worker_thread = PlatThreadStart(
         [](void *) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -214,92 +182,87 @@ TEST_F(QueryTest, DiskQueryWaitsForTheWorkerThread) {
         },
         nullptr);
     ASSERT_NE(g_state.worker_thread, nullptr);
-    const Answer a = Ask(2, 4);
+    a = Ask(2, 4);
     EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.buffer, std::string("LATE-DISK") + std::string(14, '\0') + "#");
+    EXPECT_EQ(a.buffer, "LATE-DISK" + std::string(14, '\0') + "#");
     g_state.worker_thread = nullptr;
 }
 
-// ---- dirty flag ----------------------------------------------------------------------------
-
 TEST_F(QueryTest, OutsideChangeIsSeenOnceAndTheCacheRefreshed) {
-    Start(Formatted());
+    Start(Area());
     // An outside writer adds (4, 0) and sets the flag, keeping the area balanced.
-    auto changed = AreaImage(20, 12, 1,
-                             {{0x20, Text19("\xC1"
-                                            "BC1234")}},
-                             0x81);
+    const auto changed = AreaImage(20, 12, 1, {{0x20, Marked("ABC1234")}}, 0x81);
     machine_.setDevice(kArea, changed);
-    const uint8_t old8 = changed[8];
-    Answer a = Ask(4, 0);
-    EXPECT_EQ(a.buffer, Z("ABC1234"));
-    const auto t = Traffic();
-    ASSERT_GE(t.size(), 6u);
-    EXPECT_EQ(Lines(t.begin(), t.begin() + 6),
-              (Lines{"R A8 09 1", "R A8 08 1", "W A8 09 1 80",
-                     "W A8 08 1 " + qorsim::Hex2(static_cast<uint8_t>(old8 + 1)), "R A8 00 8",
-                     "R A8 00 256"}));
-    // The second query of Ask found the flag clear: one read, no refresh.
-    EXPECT_EQ(Lines(t.begin() + 6, t.end()), Lines{"R A8 09 1"});
-    const auto img = machine_.device(kArea);
-    EXPECT_EQ(img[9], 0x80);  // the other bits stay
-    EXPECT_EQ(img[8], static_cast<uint8_t>(old8 + 1));
-    EXPECT_EQ(AreaSum(img), 0);
-    ExpectCacheEqualsDevice("after refresh");
+    EXPECT_EQ(Ask(4, 0).buffer, Z("ABC1234"));
+    const uint8_t byte8 = static_cast<uint8_t>(changed[8] + 1);
+    // The second query of Ask finds the flag clear: one read, no refresh.
+    EXPECT_EQ(Traffic(),
+              (Lines{"R A8 09 1", "R A8 08 1", "W A8 09 1 80", "W A8 08 1 " + qorsim::Hex2(byte8),
+                     "R A8 00 8", "R A8 00 256", "R A8 09 1"}));
+    auto want = changed;
+    want[8] = byte8;
+    want[9] = 0x80;  // the other bits stay
+    EXPECT_EQ(machine_.device(kArea), want);
+    ExpectCacheTrueToDevice("after refresh");
+
+    // An area of another geometry is not loaded into the cache laid out for this one.
+    const auto cache = view_;
+    machine_.setDevice(kArea, AreaImage(20, 11, 1, {{0x21, Marked("NEW")}}, 0x01));
+    EXPECT_EQ(Ask(4, 1).coded, 102);
+    EXPECT_EQ(view_, cache);
+    EXPECT_EQ(g_state.eeprom_size, 12);
 }
 
-TEST_F(QueryTest, DirtyCheckReportsOnceThenClear) {
-    Start(AreaImage(20, 12, 1, {}, 0x01));
-    EXPECT_EQ(AssetIsSerialCacheDirty(), 1);
-    EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
-    const auto img = machine_.device(kArea);
-    EXPECT_EQ(img[9], 0);
-    EXPECT_EQ(img[8], static_cast<uint8_t>(AreaImage(20, 12, 1, {}, 1)[8] + 1));
-    EXPECT_EQ(AreaSum(img), 0);
-    EXPECT_TRUE(MutexFree());
-}
-
-TEST_F(QueryTest, DirtyCheckFailures) {
+TEST_F(QueryTest, DirtyCheckClearsOnceOrLeavesTheAreaBalanced) {
     const auto dirty = AreaImage(20, 12, 1, {}, 0x01);
+    const std::string b8 = qorsim::Hex2(static_cast<uint8_t>(dirty[8] + 1));
     const struct {
-        const char *name;
         uint64_t fail;  // transfer that fails
         int result;
-        uint8_t byte9;
-        bool balanced;
-        size_t transfers;
+        Lines traffic;
     } cases[] = {
-        {"byte 9 unreadable", 1, 0, 0x01, true, 1},
-        {"byte 8 unreadable", 2, 1, 0x01, true, 2},
-        {"byte 9 not written", 3, 1, 0x01, true, 3},
+        {0, 1, {"R A8 09 1", "R A8 08 1", "W A8 09 1 00", "W A8 08 1 " + b8}},
+        {1, 0, {"R A8 09 1!"}},
+        {2, 1, {"R A8 09 1", "R A8 08 1!"}},
+        {3, 1, {"R A8 09 1", "R A8 08 1", "W A8 09 1! 00"}},
         // Byte 8 not written: byte 9 is put back so that the area still balances.
-        {"byte 8 not written", 4, 1, 0x01, true, 5},
+        {4, 1, {"R A8 09 1", "R A8 08 1", "W A8 09 1 00", "W A8 08 1! " + b8, "W A8 09 1 01"}},
     };
     for (const auto &c : cases) {
         machine_.setDevice(kArea, dirty);
-        machine_.resetCounters();
-        machine_.conf("fail_transfer", std::to_string(c.fail));
-        EXPECT_EQ(AssetIsSerialCacheDirty(), c.result) << c.name;
+        FailTransfer(c.fail);
+        ClearTraffic();
+        EXPECT_EQ(AssetIsSerialCacheDirty(), c.result) << c.fail;
+        EXPECT_EQ(Traffic(), c.traffic) << c.fail;
         const auto img = machine_.device(kArea);
-        EXPECT_EQ(img[9], c.byte9) << c.name;
-        EXPECT_EQ(AreaSum(img) == 0, c.balanced) << c.name;
-        EXPECT_EQ(machine_.counters().transfers, c.transfers) << c.name;
-        EXPECT_TRUE(MutexFree()) << c.name;
+        EXPECT_EQ(img[9], c.fail == 0 ? 0 : 1) << c.fail;
+        EXPECT_EQ(AreaSum(img), 0) << c.fail;
+        EXPECT_TRUE(MutexFree()) << c.fail;
     }
-    machine_.clearConf("fail_transfer");
-    g_state.eeprom_addr = 0;
-    ClearTraffic();
-    EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
-    EXPECT_EQ(TransferCount(), 0u);
 }
 
-TEST_F(QueryTest, DirtyCheckWithoutMutexStaysOffTheBus) {
-    Start(AreaImage(20, 12, 1, {}, 0x01));
-    PlatMutex *mutex = g_state.ee_mutex;
-    g_state.ee_mutex = nullptr;
-    EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
-    g_state.ee_mutex = mutex;
-    EXPECT_EQ(TransferCount(), 0u);
+TEST_F(QueryTest, MonitorAndUuidFromTheDemoMachine) {
+    Start(Area({{0x70, Marked("RECORDED")}}));  // (14, 0): not used
+    for (const auto &region : qorsim::BuildPreset(Preset::kDemo).memory) {
+        machine_.placeMemory(static_cast<uint32_t>(region.base), region.bytes);
+    }
+    ASSERT_EQ(MonitorCaptureEDID(), 0);
+    const Answer a = Ask(14, 0);
+    EXPECT_EQ(a.coded, 0);
+    EXPECT_EQ(a.boolean, 1);
+    EXPECT_STREQ(a.buffer.c_str(), qorsim::demo::kMonitorSerial);
+    char buf[40];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(AssetGetSerialNumber(257, 0, buf), 1);
+    EXPECT_EQ(std::string(buf, 38), std::string(qorsim::demo::kUuidText) + '\0' + "#");
+    EXPECT_EQ(AssetGetSerialNumber2(257, 0, buf), 0);
+}
+
+TEST(SerialDisplayForm, NeverPassesTheCallersBuffer) {
+    char out[kSerialBufferSize + 1];
+    out[kSerialBufferSize] = 'x';
+    SerialDisplayForm("ABCDEFGHIJKLMNOPQRST", out);  // 20 characters: record size 21
+    EXPECT_EQ(std::string(out, sizeof out), std::string("11SABCDEFGHIJKLMNOPQRS\0x", 24));
 }
 
 }  // namespace
