@@ -95,21 +95,18 @@ inline Lines Join(std::initializer_list<Lines> parts) {
     for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
-// The one-byte key reads of a scan of a 20-byte-record area, from slot `first` on.
-inline Lines KeyReads(int slots, int first = 0) {
+// The one-byte key reads of a scan of a 20-byte-record area, from slot 0 on.
+inline Lines KeyReads(int slots) {
     Lines out;
-    for (int i = first; i < first + slots; ++i)
-        out.push_back("R A8 " + qorsim::Hex2(16 + 20 * i) + " 1");
+    for (int i = 0; i < slots; ++i) out.push_back("R A8 " + qorsim::Hex2(16 + 20 * i) + " 1");
     return out;
 }
 // A 20-byte record written at off: five 4-byte chunks, the checksum read-modify-write, the
 // read-back of the whole record.
 inline Lines RecordWrite(uint8_t off, const std::string &rec, uint8_t checksum) {
     Lines out;
-    for (int i = 0; i < 20; i += 4) {
-        out.push_back("W A8 " + qorsim::Hex2(off + i) + " 4 " +
-                      qorsim::Hex(reinterpret_cast<const uint8_t *>(rec.data()) + i, 4));
-    }
+    for (int i = 0; i < 20; i += 4)
+        out.push_back("W A8 " + qorsim::Hex2(off + i) + " 4 " + qorsim::Hex(U8(rec) + i, 4));
     return Join({out,
                  {"R A8 08 1", "W A8 08 1 " + qorsim::Hex2(checksum),
                   "R A8 " + qorsim::Hex2(off) + " 20"}});
@@ -117,8 +114,6 @@ inline Lines RecordWrite(uint8_t off, const std::string &rec, uint8_t checksum) 
 
 class MachineTest : public ::testing::Test {
   protected:
-    MachineTest() : use_(machine_), ns_("QORASST_NAMESPACE", UniqueNamespace()) {}
-
     void SetUp() override {
         char name[256];
         PlatObjectName("QORasst_eemutex", name, sizeof name);
@@ -172,8 +167,8 @@ class MachineTest : public ::testing::Test {
     }
 
     TempMachine machine_;
-    UseMachine use_;
-    ScopedEnv ns_;
+    UseMachine use_{machine_};
+    ScopedEnv ns_{"QORASST_NAMESPACE", UniqueNamespace()};
     AssetState saved_{};
     std::vector<uint8_t> view_ = std::vector<uint8_t>(1024, 0);
     std::vector<std::shared_future<void>> probes_;

@@ -1,5 +1,6 @@
-// The serial-number area primitives on a simulated bus: images byte for byte, the exact
-// transfers, every result code, the mutex, and a fault sweep of every writing primitive.
+// The EEPROM access layer and the serial-number area primitives on a simulated bus: images
+// byte for byte, the exact transfers, every result code, the mutex, and a fault sweep of every
+// writing primitive.
 #include "eeprom/serial/serial_area.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +20,8 @@ namespace {
 
 class SerialAreaTest : public MachineTest {
   protected:
-    void Place(uint8_t address, const std::optional<qorsim::Image> &img) {
-        if (img) {
-            machine_.setDevice(address, *img);
-        } else {
-            machine_.removeDevice(address);
-        }
+    void Place(const std::optional<qorsim::Image> &img) {
+        img ? machine_.setDevice(kArea, *img) : machine_.removeDevice(kArea);
         ClearTraffic();
     }
     // Runs op once per transfer it makes, failing that transfer, on a fresh copy of `before`.
@@ -50,6 +47,53 @@ class SerialAreaTest : public MachineTest {
         }
     }
 };
+
+TEST(ByteToHex, TwoUpperCaseDigitsNoTerminator) {
+    const uint8_t values[] = {0x0A, 0xF3, 0x00, 0x9C};
+    char out[10] = "xxxxxxxxx";
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ByteToHex(out + 2 * i, values[i]), out + 2 * i);
+    EXPECT_STREQ(out, "0AF3009Cx");
+}
+
+TEST_F(SerialAreaTest, WriteBlockGoesOutInFourByteChunksAscending) {
+    qorsim::Image src{};
+    for (int i = 0; i < 256; ++i) src[i] = static_cast<uint8_t>(i);
+    const struct {
+        uint8_t offset;
+        int length, result;
+        Lines traffic;
+    } cases[] = {
+        {0,
+         19,
+         0,
+         {"W A8 00 4 00010203", "W A8 04 4 04050607", "W A8 08 4 08090A0B", "W A8 0C 4 0C0D0E0F",
+          "W A8 10 3 101112"}},
+        {9, 1, 0, {"W A8 09 1 09"}},
+        {250, 6, 0, {"W A8 FA 4 FAFBFCFD", "W A8 FE 2 FEFF"}},
+        {253, 4, 1, {}},  // past the device end: refused before the bus
+        {0, 0, 1, {}},
+    };
+    for (const auto &c : cases) {
+        machine_.setDevice(kArea, qorsim::Image{});
+        ClearTraffic();
+        EXPECT_EQ(EeWriteBlock(kArea, c.offset, src.data() + c.offset, c.length), c.result);
+        EXPECT_EQ(Traffic(), c.traffic) << int(c.offset);
+    }
+    uint8_t buf[8] = {};
+    EXPECT_EQ(EeReadBlock(kArea, 250, buf, 7), 1);
+    EXPECT_EQ(TransferCount(), 0u);
+    EXPECT_EQ(EeReadBlock(kArea, 248, buf, 8), 0);
+}
+
+TEST_F(SerialAreaTest, LockIsTakenAgainByItsHolderAndLetGoAtScopeEnd) {
+    {
+        EeLock outer;
+        EeLock inner;
+        EXPECT_TRUE(outer.held() && inner.held());
+        EXPECT_FALSE(MutexFree(std::chrono::milliseconds(200)));
+    }
+    EXPECT_TRUE(MutexFree());
+}
 
 TEST_F(SerialAreaTest, ReadHeaderJudgesSignatureSumAndGeometry) {
     auto user = Area(), bad7 = Area(), ff = Area();
@@ -78,19 +122,20 @@ TEST_F(SerialAreaTest, ReadHeaderJudgesSignatureSumAndGeometry) {
         {"address 0", 0, Area(), 1},
     };
     for (const auto &c : cases) {
-        Place(kArea, c.img);
+        Place(c.img);
         uint8_t out[3] = {0xEE, 0xEE, 0xEE};
         EXPECT_EQ(ReadHeader(c.address, &out[0], &out[1], &out[2]), c.result) << c.name;
         EXPECT_EQ(Traffic(), c.address == 0 ? Lines{} : Lines{c.img ? "R A8 00 8" : "R A8 00 8!"})
             << c.name;
-        for (int i = 0; i < 3; ++i) {  // outputs only on success
-            EXPECT_EQ(out[i], c.result == 0 ? (*c.img)[4 + i] : 0xEE) << c.name;
-        }
+        // The outputs are written only on success.
+        const uint8_t *geometry = c.result == 0 ? &(*c.img)[4] : nullptr;
+        EXPECT_EQ(std::vector<int>(out, out + 3),
+                  geometry ? std::vector<int>(geometry, geometry + 3) : std::vector<int>(3, 0xEE));
         EXPECT_TRUE(MutexFree()) << c.name;
     }
 }
 
-TEST_F(SerialAreaTest, FormatThenLoad) {
+TEST_F(SerialAreaTest, FormatWritesTheWholeDevice) {
     qorsim::Image expected{}, junk;
     junk.fill(0x5A);
     const uint8_t head[] = {0x53, 0x45, 0x52, 0x23, 0x14, 0x0C, 0x01, 0xD2, 0x00};
@@ -102,24 +147,22 @@ TEST_F(SerialAreaTest, FormatThenLoad) {
     for (int i = 0; i < 256; i += 4)
         want.push_back("W A8 " + qorsim::Hex2(i) + " 4 " + qorsim::Hex(&expected[i], 4));
     EXPECT_EQ(Traffic(), want);
-    std::fill(view_.begin(), view_.end(), 0x77);
-    ClearTraffic();
-    EXPECT_EQ(Load(), 0);
-    EXPECT_EQ(Traffic(), Lines{"R A8 00 256"});
-    // 12 empty texts, then 12 types and, after 64 type bytes, 12 indexes of 0.
-    for (int i = 0; i < 240 + 64 + 12; ++i)
-        ASSERT_EQ(view_[i], i < 252 || i >= 304 ? 0 : 0x77) << i;
 }
 
-TEST_F(SerialAreaTest, LoadDecodesKeysAndTexts) {
-    const std::vector<Record> records = {
+TEST_F(SerialAreaTest, LoadDecodesKeysAndTextsInOneRead) {
+    std::vector<Record> records = {
         {0x79, "ABC"}, {0x00, std::string(19, 'D')}, {0x20, Marked("ABC1234")}, {0xFF, "Z"}};
     machine_.setDevice(kArea, Area(records));
+    std::fill(view_.begin(), view_.end(), 0x77);
     ASSERT_EQ(Load(), 0);
+    EXPECT_EQ(Traffic(), Lines{"R A8 00 256"});
     const auto *types = g_state.serial_type, *indexes = g_state.serial_index;
-    EXPECT_EQ(std::vector<int>(types, types + 4), (std::vector<int>{15, 0, 4, 31}));
-    EXPECT_EQ(std::vector<int>(indexes, indexes + 4), (std::vector<int>{1, 0, 0, 7}));
-    for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(std::vector<int>(types, types + 13),
+              (std::vector<int>{15, 0, 4, 31, 0, 0, 0, 0, 0, 0, 0, 0, 0x77}));
+    EXPECT_EQ(std::vector<int>(indexes, indexes + 13),
+              (std::vector<int>{1, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0x77}));
+    records.resize(12, {0, ""});
+    for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(std::string(g_state.serial_text[i], 20), Text19(records[i].text) + '\0') << i;
     }
 }
@@ -155,7 +198,7 @@ TEST_F(SerialAreaTest, LoadRefusalsLeaveTheCache) {
     };
     std::fill(view_.begin(), view_.end(), 0x77);
     for (const auto &c : cases) {
-        Place(kArea, c.img);
+        Place(c.img);
         EXPECT_EQ(Load(c.address, 20, c.n, c.version), c.result) << c.name;
         EXPECT_EQ(Traffic(), c.traffic) << c.name;
         EXPECT_EQ(view_, std::vector<uint8_t>(1024, 0x77)) << c.name;
@@ -209,15 +252,14 @@ TEST_F(SerialAreaTest, AddWithKeyZeroFillsTheFirstFreeSlotWhichStaysFree) {
 
 TEST_F(SerialAreaTest, RefusalsBeforeAnyWrite) {
     const std::string abc = Text19("ABC");
-    const uint8_t *text = U8(abc);
     machine_.setDevice(kArea, Area());
-    EXPECT_EQ(AddEntry(kArea, 20, 12, 1, 15, 8, text), 8);
-    EXPECT_EQ(AddEntry(kArea, 20, 12, 2, 15, 1, text), 3);
-    EXPECT_EQ(AddEntry(0, 20, 12, 1, 15, 1, text), 1);
-    EXPECT_EQ(AddEntry(kArea, 22, 10, 1, 15, 1, text), 7);  // a geometry no buffer holds
-    EXPECT_EQ(WriteEntry(0, 20, 1, 0, 4, 0, text), 1);
-    EXPECT_EQ(WriteEntry(kArea, 20, 2, 0, 4, 0, text), 3);
-    EXPECT_EQ(WriteEntry(kArea, 20, 1, 0, 4, 9, text), 8);
+    EXPECT_EQ(AddEntry(kArea, 20, 12, 1, 15, 8, U8(abc)), 8);
+    EXPECT_EQ(AddEntry(kArea, 20, 12, 2, 15, 1, U8(abc)), 3);
+    EXPECT_EQ(AddEntry(0, 20, 12, 1, 15, 1, U8(abc)), 1);
+    EXPECT_EQ(AddEntry(kArea, 22, 10, 1, 15, 1, U8(abc)), 7);  // a geometry no buffer holds
+    EXPECT_EQ(WriteEntry(0, 20, 1, 0, 4, 0, U8(abc)), 1);
+    EXPECT_EQ(WriteEntry(kArea, 20, 2, 0, 4, 0, U8(abc)), 3);
+    EXPECT_EQ(WriteEntry(kArea, 20, 1, 0, 4, 9, U8(abc)), 8);
     EXPECT_EQ(DeleteEntry(0, 20, 1, 0), 1);
     EXPECT_EQ(DeleteEntry(kArea, 20, 0, 0), 3);
     EXPECT_EQ(FormatSerialArea(0), 1);
@@ -227,7 +269,7 @@ TEST_F(SerialAreaTest, RefusalsBeforeAnyWrite) {
     EXPECT_EQ(ReadHeader(kArea, &s, &n, &v), 1);
     EXPECT_EQ(Load(), 1);
     EXPECT_EQ(FormatSerialArea(kArea), 1);
-    EXPECT_EQ(AddEntry(kArea, 20, 12, 1, 4, 0, text), 1);
+    EXPECT_EQ(AddEntry(kArea, 20, 12, 1, 4, 0, U8(abc)), 1);
     EXPECT_EQ(DeleteEntry(kArea, 20, 1, 0), 1);
     g_state.ee_mutex = mutex;
     EXPECT_EQ(TransferCount(), 0u);
@@ -236,7 +278,7 @@ TEST_F(SerialAreaTest, RefusalsBeforeAnyWrite) {
     std::vector<Record> full;
     for (int i = 0; i < 12; ++i) full.push_back({static_cast<uint8_t>(0x20 + i), "X"});
     machine_.setDevice(kArea, Area(full));
-    EXPECT_EQ(AddEntry(kArea, 20, 12, 1, 15, 1, text), 4);
+    EXPECT_EQ(AddEntry(kArea, 20, 12, 1, 15, 1, U8(abc)), 4);
     EXPECT_EQ(Traffic(), Join({KeyReads(12), KeyReads(12)}));
     EXPECT_EQ(machine_.device(kArea), Area(full));
     EXPECT_TRUE(MutexFree());
@@ -249,7 +291,7 @@ TEST_F(SerialAreaTest, ReadBackMismatchesAreReported) {
     // 16 + 20 * 38 = 776 = 8 (mod 256): the key sits on byte 8.
     EXPECT_EQ(DeleteEntry(kArea, 20, 1, 38), 5);
     // 16 + 20 * 12 = 256 = 0 (mod 256): byte 8 is the eighth text byte.
-    Place(kArea, Area());
+    Place(Area());
     EXPECT_EQ(WriteEntry(kArea, 20, 1, 12, 4, 0, U8(Text19("ABCDEFGHIJ"))), 6);
     EXPECT_EQ(Traffic().back(), "R A8 00 20");
     machine_.setDevice(kArea, Area());
@@ -279,13 +321,12 @@ TEST_F(SerialAreaTest, PrimitivesWaitForAnotherHolderAndTakeOverFromADeadOne) {
 
 TEST_F(SerialAreaTest, FaultSweepOfEveryWritingPrimitive) {
     const auto two = Area({{0x79, "ABC"}, {0x20, Marked("X")}});
-    const std::string padded = Text19("NEWTEXT-1234567");
-    const uint8_t *text = U8(padded);
-    Sweep("add new", two, [&] { return AddEntry(kArea, 20, 12, 1, 17, 2, text); });
-    Sweep("add in place", two, [&] { return AddEntry(kArea, 20, 12, 1, 4, 0, text); });
+    const std::string text = Text19("NEWTEXT-1234567");
+    Sweep("add new", two, [&] { return AddEntry(kArea, 20, 12, 1, 17, 2, U8(text)); });
+    Sweep("add in place", two, [&] { return AddEntry(kArea, 20, 12, 1, 4, 0, U8(text)); });
     Sweep("write slot 5", two, [&] {
         EeLock lock;
-        return WriteEntry(kArea, 20, 1, 5, 8, 3, text);
+        return WriteEntry(kArea, 20, 1, 5, 8, 3, U8(text));
     });
     Sweep("delete", two, [&] { return DeleteEntry(kArea, 20, 1, 0); });
 
@@ -296,10 +337,9 @@ TEST_F(SerialAreaTest, FaultSweepOfEveryWritingPrimitive) {
         FailTransfer(k);
         EXPECT_EQ(FormatSerialArea(kArea), 1) << k;
         EXPECT_EQ(machine_.counters().transfers, k);
-        const auto now = machine_.device(kArea);
-        for (size_t i = 0; i < 256; ++i) {
-            ASSERT_EQ(now[i], i < 4 * (k - 1) ? formatted[i] : two[i]) << "k=" << k << " i=" << i;
-        }
+        auto want = two;
+        std::copy_n(formatted.begin(), 4 * (k - 1), want.begin());
+        EXPECT_EQ(machine_.device(kArea), want) << k;
         EXPECT_TRUE(MutexFree()) << k;
     }
 }
