@@ -2,8 +2,10 @@
 // serial cache and HDD cache laid out in local views, and the area at A8.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "QORasstW.h"
@@ -30,11 +32,8 @@ class SerialFixture : public MachineTest {
   protected:
     void SetUp() override {
         MachineTest::SetUp();
-        g_state.eeprom_addr = kArea;
+        g_state.eeprom_addr = kArea;  // everything else as a fresh process has it: zero
         g_state.initialized = 1;
-        g_state.worker_thread = nullptr;
-        g_state.vpd_loaded = 0;
-        std::memset(g_state.module_addr, 0, sizeof g_state.module_addr);
         for (int i = 0; i < kHddEntries; ++i) {
             g_state.hdd_serial[i] = reinterpret_cast<char *>(hdd_view_.data() + 23 * i);
         }
@@ -63,10 +62,10 @@ class SerialFixture : public MachineTest {
         char buf[24] = {};
         return AssetGetSerialNumber2(type, index, buf) == 0 ? std::string(buf) : "-";
     }
-    size_t Writes() const {
-        size_t n = 0;
-        for (const auto &t : machine_.i2cTransfers()) n += t.dir == 'W';
-        return n;
+    int Writes() const {
+        const auto log = machine_.i2cTransfers();
+        return static_cast<int>(
+            std::count_if(log.begin(), log.end(), [](const auto &t) { return t.dir == 'W'; }));
     }
 
     // Every cache slot that claims a record (all slots when `all`) holds exactly what the

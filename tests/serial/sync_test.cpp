@@ -30,24 +30,17 @@ struct Disk {
 TEST_F(SyncTest, DiskRecordsFollowTheHddCache) {
     const struct {
         const char *name;
-        std::vector<Record> before;
         std::vector<Disk> disks;
-        std::vector<Record> after;
-        bool quiet;         // the first run makes no transfer at all
-        bool again_writes;  // a second run with the same hardware writes again
+        std::vector<Record> after;  // the records the area holds after a run
+        bool in_line;               // ... and held before it: nothing to do, not even a reload
+        bool again;                 // a second run with the same hardware writes again
     } cases[] = {
         // Module addresses are 0: not even a module read.
-        {"nothing present", {{0x20, Marked("ABC")}}, {}, {{0x20, Marked("ABC")}}, true, false},
-        {"matching record",
-         {{0x78, Marked("WD-123")}},
-         {{0, "WD-123", 0, 0}},
-         {{0x78, Marked("WD-123")}},
-         true,
-         false},
+        {"nothing present", {}, {{0x20, Marked("ABC")}}, true, false},
+        {"matching record", {{0, "WD-123", 0, 0}}, {{0x78, Marked("WD-123")}}, true, false},
         // Stored forms keep the case; a text of just "11S" stays whole; a longer text is
         // compared as far as the record holds it.
         {"groups kept apart by interface",
-         {},
          {{0, "SCSI-ONE", 1, 2},
           {1, "IDE-ONE", 0, 0},
           {2, "11sibm-disk", 1, 5},
@@ -61,31 +54,29 @@ TEST_F(SyncTest, DiskRecordsFollowTheHddCache) {
          false,
          false},
         // The walk compares the empty entry: mismatch and rewrite at every start-up.
-        {"empty entry before a present one",
-         {},
+        {"empty entry first",
          {{0, "", 0, 0}, {1, "WD-9", 0, 3}},
          {{0x7B, Marked("WD-9")}},
          false,
          true},
-        {"address above 7 is refused", {}, {{0, "NOADDR", 0, 0xFFFFFFFF}}, {}, false, false},
-        {"two disks share one address",
-         {},
+        {"address above 7 is refused", {{0, "NOADDR", 0, 0xFFFFFFFF}}, {}, false, false},
+        {"two disks, one address",
          {{0, "FIRST", 0, 2}, {1, "SECOND", 0, 2}},
          {{0x7A, Marked("SECOND")}},
          false,
          true},
     };
     for (const auto &c : cases) {
-        Start(Area(c.before));
+        Start(Area(c.in_line ? c.after : std::vector<Record>{}));
         std::fill(hdd_view_.begin(), hdd_view_.end(), 0);
         for (const auto &d : c.disks) SetDisk(d.entry, d.text, d.interface, d.address);
         Run();
         EXPECT_EQ(machine_.device(kArea), Area(c.after)) << c.name;
-        EXPECT_TRUE(!c.quiet || TransferCount() == 0) << c.name;
+        EXPECT_TRUE(!c.in_line || TransferCount() == 0) << c.name;
         ExpectCacheTrueToDevice(c.name);
         ClearTraffic();
         Run();
-        EXPECT_EQ(Writes() > 0, c.again_writes) << c.name;
+        EXPECT_EQ(Writes() > 0, c.again) << c.name;
         EXPECT_EQ(machine_.device(kArea), Area(c.after)) << c.name;
     }
 }
@@ -134,7 +125,7 @@ TEST_F(SyncTest, ModuleRecordsFollowTheSpdEeproms) {
         for (const auto &t : machine_.i2cTransfers()) EXPECT_NE(t.dev, 0xA6) << c.name;
         ClearTraffic();
         Run();
-        EXPECT_EQ(Writes(), 0u) << c.name;  // in line now
+        EXPECT_EQ(Writes(), 0) << c.name;  // in line now
     }
     EXPECT_EQ(Get(17, 0), "11SABCDEFGHIJKLMNOPQRS");
     EXPECT_EQ(Get(17, 1), "2C0100981200123456");

@@ -18,6 +18,7 @@ TEST_F(WriterTest, TextsAreValidatedAndStoredNormalised) {
         const char *display;  // what a query gives back afterwards ("-": none, refused)
     } cases[] = {
         {"11S", Rec(0, ""), "-"},
+        {"11SABCDEFGHIJKLMNOPQRST", Rec(0, ""), "-"},
         {"11S1", Rec(0x20, "1"), "11S1"},
         {"11sabcdefghijklmnopqrs", Rec(0x20, "ABCDEFGHIJKLMNOPQRS"), "11SABCDEFGHIJKLMNOPQRS"},
         {"ABCDEFGHIJKLMNOPQRST", Rec(0, ""), "-"},
@@ -95,7 +96,6 @@ TEST_F(WriterTest, RefusalsLeaveDeviceAndCacheAlone) {
         {"live module type", Area(), 256, 0, "11SX1234", 1},
         {"type 0", Area(), 0, 0, "ABCD", 1},
         {"type 32", Area(), 32, 0, "ABCD", 1},
-        {"negative type", Area(), -1, 0, "ABCD", 1},
         {"index beyond a byte", Area(), 4, 257, "ABCD", 1},
         {"index 8", Area(), 4, 8, "ABCD", 2},
         {"no free slot", Area(full), 30, 0, "ABCD", 2 + 12 + 12},
@@ -110,7 +110,7 @@ TEST_F(WriterTest, RefusalsLeaveDeviceAndCacheAlone) {
         ClearTraffic();
         EXPECT_EQ(AssetSetSerialNumber(c.type, c.index, c.text), 0) << c.name;
         EXPECT_EQ(TransferCount(), c.transfers) << c.name;
-        EXPECT_EQ(Writes(), 0u) << c.name;
+        EXPECT_EQ(Writes(), 0) << c.name;
         EXPECT_EQ(machine_.device(kArea), c.area) << c.name;
         EXPECT_EQ(view_, cache) << c.name;
         EXPECT_TRUE(MutexFree()) << c.name;
@@ -120,18 +120,16 @@ TEST_F(WriterTest, RefusalsLeaveDeviceAndCacheAlone) {
     EXPECT_EQ(AssetSetSerialNumber(4, 0, "ABCD"), 0);
     g_state.initialized = 1;
     EXPECT_EQ(AssetSetSerialNumber(4, 0, nullptr), 0);
+    PlatMutex *mutex = std::exchange(g_state.ee_mutex, nullptr);
+    EXPECT_EQ(AssetSetSerialNumber(4, 0, "ABCD"), 0);
+    g_state.ee_mutex = mutex;
     EXPECT_EQ(TransferCount(), 0u);
 }
 
 TEST_F(WriterTest, CacheOutOfStepIsBroughtBack) {
     // The cache claims slot 3 for (5, 0) while the device has it free, and claims (6, 1) in
     // slot 4 while the device keeps it in slot 5.
-    Start(Area({{0x20, Marked("A")},
-                {0x21, Marked("B")},
-                {0x22, Marked("C")},
-                {0x00, ""},
-                {0x00, ""},
-                {0x31, Marked("SIX")}}));
+    Start(Area({{0x20, "A"}, {0x21, "B"}, {0x22, "C"}, {0, ""}, {0, ""}, {0x31, Marked("SIX")}}));
     g_state.serial_type[3] = 5;
     g_state.serial_type[4] = 6;
     g_state.serial_index[4] = 1;
