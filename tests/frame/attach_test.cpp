@@ -17,6 +17,7 @@ namespace {
 
 struct AttachReport {
     int initialized = -1;
+    int eeprom_addr = -1;
     bool worker_thread = false;
     std::string diag;
 };
@@ -30,7 +31,8 @@ AttachReport AttachInChild(const std::string &ready = "", const std::string &rel
     if (pid == 0) {
         close(fds[0]);
         FrameAttach();
-        std::string out = std::to_string(g_state.initialized) + "\n" +
+        std::string out = std::to_string(g_state.initialized) + " " +
+                          std::to_string(g_state.eeprom_addr) + "\n" +
                           (g_state.worker_thread != nullptr ? "1" : "0") + "\n" + g_state.diag_text;
         if (write(fds[1], out.data(), out.size()) < 0) _exit(3);
         close(fds[1]);
@@ -50,6 +52,7 @@ AttachReport AttachInChild(const std::string &ready = "", const std::string &rel
     size_t a = text.find('\n'), b = text.find('\n', a + 1);
     if (a == std::string::npos || b == std::string::npos) return report;
     report.initialized = std::stoi(text.substr(0, a));
+    report.eeprom_addr = std::stoi(text.substr(text.find(' ') + 1, a));
     report.worker_thread = text.substr(a + 1, b - a - 1) == "1";
     report.diag = text.substr(b + 1);
     return report;
@@ -99,12 +102,14 @@ TEST_F(Attach, FailuresSayWhichStepStoppedStartUp) {
         const char *foreign_mapping;  // held elsewhere with a size this build cannot use
         bool fail_bus_open;
         const char *diag_prefix;
+        int eeprom_addr;  // the probe has run when the serial mapping fails, not before
     };
     const Case cases[] = {
-        {"disk mapping", "QORasstW_HDDNumCache", false, "1 GetLastError = "},
-        {"bus", nullptr, true, "3 GetLastError = "},
-        {"serial mapping", "QORasstW_SerNumCache", false, "4 GetLastError = "},
+        {"disk mapping", "QORasstW_HDDNumCache", false, "1 GetLastError = ", 0},
+        {"bus", nullptr, true, "3 GetLastError = ", 0},
+        {"serial mapping", "QORasstW_SerNumCache", false, "4 GetLastError = ", 0xA0},
     };
+    machine_.setDevice(0xA0, qorsim::SerialAreaImage({}));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ScopedEnv ns("QORASST_NAMESPACE", UniqueNamespace());
@@ -120,6 +125,7 @@ TEST_F(Attach, FailuresSayWhichStepStoppedStartUp) {
         if (c.fail_bus_open) machine_.conf("i2c_open", "fail");
         AttachReport report = AttachInChild();
         EXPECT_EQ(report.initialized, 0);
+        EXPECT_EQ(report.eeprom_addr, c.eeprom_addr);
         EXPECT_EQ(report.diag.rfind(c.diag_prefix, 0), 0u) << report.diag;
         machine_.clearConf("i2c_open");
         PlatMappingClose(foreign);
