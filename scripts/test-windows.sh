@@ -137,7 +137,6 @@ winepath_of() { echo "Z:${1//\//\\}"; }
 #    mapping is a 4 KiB one and there is nothing to refuse.
 excluded="Startup.AProcessThatEndsAtOnceLetsItsThreadFinishItsWrites"
 excluded+=":Startup.MappingsThatCannotBeCreatedLeaveTheLibraryUninitialised"
-excluded+=":Attach.*"
 
 failed=0
 run_suite() {  # personality

@@ -12,7 +12,6 @@ HANDLE AsHandle(PlatMapping *mapping) {
 
 PlatMapping *PlatMappingCreate(const char *name, uint32_t size, bool *already_existed,
                                uint32_t *error) {
-
     // A present but null DACL lets every account open the mapping, whichever created it.
     SECURITY_DESCRIPTOR descriptor;
     SECURITY_ATTRIBUTES attributes;
