@@ -52,7 +52,7 @@ set(QORASST_POSIX_ONLY_TEST_SOURCES frame/attach_test.cpp)
 
 # Support: the child-process runner has its own Windows implementation.
 file(GLOB QORASST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
-list(FILTER QORASST_SUPPORT_SOURCES EXCLUDE REGEX "/support/(qor_child|qor_lockdie|child)\\.cpp$")
+list(FILTER QORASST_SUPPORT_SOURCES EXCLUDE REGEX "/support/(qor_child|qor_lockdie|child_posix)\\.cpp$")
 add_library(qor_test_support STATIC ${QORASST_SUPPORT_SOURCES}
             ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/child.cpp)
 target_include_directories(qor_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}

@@ -1,18 +1,21 @@
 #include "support/child.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 
-namespace {
-std::string ReadFile(const std::string &path) {
+#include "support/child_internal.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define QOR_CHILD_GETPID _getpid
+#else
+#include <unistd.h>
+#define QOR_CHILD_GETPID getpid
+#endif
+
+std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
@@ -21,64 +24,15 @@ std::string ReadFile(const std::string &path) {
 
 std::string UniqueSuffix() {
     static std::mt19937_64 rng{std::random_device{}()};
-    return std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000000ULL);
+    return std::to_string(QOR_CHILD_GETPID()) + "-" + std::to_string(rng() % 1000000000ULL);
 }
-}  // namespace
 
 std::string BinPath(const std::string &name) {
-    return std::string(QOR_BIN_DIR) + "/" + name;
-}
-
-Child::Child(const std::string &program, const std::vector<std::string> &args,
-             const ChildEnv &env) {
-    std::string base =
-        std::filesystem::temp_directory_path().string() + "/qor-child-" + UniqueSuffix();
-    out_path_ = base + ".out";
-    err_path_ = base + ".err";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, 1);
-        dup2(err, 2);
-        for (const auto &[key, value] : env) {
-            if (value.empty()) {
-                unsetenv(key.c_str());
-            } else {
-                setenv(key.c_str(), value.c_str(), 1);
-            }
-        }
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(program.c_str()));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    pid_ = pid;
-}
-
-Child::~Child() {
-    if (!waited_ && pid_ > 0) {
-        kill(static_cast<pid_t>(pid_), SIGKILL);
-        Wait();
-    }
-}
-
-ChildResult Child::Wait() {
-    ChildResult result;
-    if (pid_ <= 0 || waited_) return result;
-    int status = 0;
-    while (waitpid(static_cast<pid_t>(pid_), &status, 0) < 0) {
-    }
-    waited_ = true;
-    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.out = ReadFile(out_path_);
-    result.err = ReadFile(err_path_);
-    std::remove(out_path_.c_str());
-    std::remove(err_path_.c_str());
-    return result;
+    std::string path = std::string(QOR_BIN_DIR) + "/" + name;
+#ifdef _WIN32
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".exe") != 0) path += ".exe";
+#endif
+    return path;
 }
 
 ChildResult RunChild(const std::vector<std::string> &args, const ChildEnv &env) {
@@ -93,10 +47,16 @@ ChildResult RunChildProgram(const std::string &name, const std::vector<std::stri
 }
 
 TempDir::TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/qor-test-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
+    for (;;) {
+        std::filesystem::path p =
+            std::filesystem::temp_directory_path() / ("qor-test-" + UniqueSuffix());
+        std::error_code ec;
+        if (std::filesystem::create_directory(p, ec)) {
+            path_ = p.string();
+            break;
+        }
+        if (ec) break;
+    }
 }
 
 TempDir::~TempDir() {

@@ -21,22 +21,12 @@
 #include <random>
 #include <sstream>
 
+#include "support/child_internal.h"
+
 namespace {
 
 constexpr int kSignalKill = 9;
 constexpr DWORD kKilledExitCode = 128 + kSignalKill;
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string UniqueSuffix() {
-    static std::mt19937_64 rng{std::random_device{}()};
-    return std::to_string(GetCurrentProcessId()) + "-" + std::to_string(rng() % 1000000000ULL);
-}
 
 // One argument quoted so that the C runtime's parser gives it back unchanged.
 std::string Quote(const std::string &arg) {
@@ -162,10 +152,10 @@ void ApplyRegistry(const ChildEnv &env) {
     }
     static std::mutex lock;
     std::lock_guard<std::mutex> guard(lock);
-    const std::string wanted = file.empty() ? "" : ReadFile(file);
+    const std::string wanted = file.empty() ? "" : ReadWholeFile(file);
     const std::string state =
         (std::filesystem::temp_directory_path() / "qor-registry-imported.reg").string();
-    const std::string previous = ReadFile(state);
+    const std::string previous = ReadWholeFile(state);
     if (previous == wanted) return;
 
     std::string text = "REGEDIT4\n\n";
@@ -185,12 +175,6 @@ HANDLE AsHandle(long value) {
 }
 
 }  // namespace
-
-std::string BinPath(const std::string &name) {
-    std::string path = std::string(QOR_BIN_DIR) + "/" + name;
-    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".exe") != 0) path += ".exe";
-    return path;
-}
 
 Child::Child(const std::string &program, const std::vector<std::string> &args,
              const ChildEnv &env) {
@@ -249,53 +233,9 @@ ChildResult Child::Wait() {
     } else {
         result.exit_code = 127;  // could not be started, as exec failing in the POSIX child
     }
-    result.out = WithoutCarriageReturns(ReadFile(out_path_));
-    result.err = WithoutCarriageReturns(ReadFile(err_path_));
+    result.out = WithoutCarriageReturns(ReadWholeFile(out_path_));
+    result.err = WithoutCarriageReturns(ReadWholeFile(err_path_));
     std::remove(out_path_.c_str());
     std::remove(err_path_.c_str());
     return result;
-}
-
-ChildResult RunChild(const std::vector<std::string> &args, const ChildEnv &env) {
-    Child child(BinPath("qor_child"), args, env);
-    return child.Wait();
-}
-
-ChildResult RunChildProgram(const std::string &name, const std::vector<std::string> &args,
-                            const ChildEnv &env) {
-    Child child(BinPath(name), args, env);
-    return child.Wait();
-}
-
-TempDir::TempDir() {
-    for (;;) {
-        std::filesystem::path p =
-            std::filesystem::temp_directory_path() / ("qor-test-" + UniqueSuffix());
-        std::error_code ec;
-        if (std::filesystem::create_directory(p, ec)) {
-            path_ = p.string();
-            break;
-        }
-        if (ec) break;
-    }
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
-void WriteTextFile(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix) {
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-    }
-    return lines;
 }
