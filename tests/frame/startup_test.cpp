@@ -23,25 +23,20 @@ std::vector<std::string> Keys(const std::vector<I2cTransfer> &transfers) {
     return keys;
 }
 
-// The header reads of the probe, 0xA0 to 0xC0, up to and including `last`.
-std::vector<std::string> ProbeReads(int last = 0xC0) {
-    std::vector<std::string> reads;
-    for (int a = 0xA0; a <= last; a += 2) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "R %02X 00 8", a);
-        reads.push_back(buf);
+// fmt formatted with each value from first to last in steps: the probe's header reads, the
+// writes of a formatting.
+std::vector<std::string> Each(const char *fmt, int first, int last, int step) {
+    std::vector<std::string> out;
+    for (int v = first; v <= last; v += step) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, fmt, v);
+        out.push_back(buf);
     }
-    return reads;
+    return out;
 }
 
-std::vector<std::string> FormatWrites(int device) {
-    std::vector<std::string> writes;
-    for (int off = 0; off < 256; off += 4) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "W %02X %02X 4", device, off);
-        writes.push_back(buf);
-    }
-    return writes;
+std::vector<std::string> ProbeReads(int last = 0xC0) {
+    return Each("R %02X 00 8", 0xA0, last, 2);
 }
 
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
@@ -62,18 +57,15 @@ class Startup : public ::testing::Test {
     }
 
     ChildEnv Env() const {
-        ChildEnv env = {{"QORASST_MACHINE", machine_.path()},
-                        {"QORASST_NAMESPACE", ns_},
-                        {"QORASST_REGISTRY", registry_}};
-        return env;
+        return {{"QORASST_MACHINE", machine_.path()},
+                {"QORASST_NAMESPACE", ns_},
+                {"QORASST_REGISTRY", registry_}};
     }
 
     ChildResult Run(const std::vector<std::string> &commands) { return RunChild(commands, Env()); }
 
-    std::string Status(const std::vector<std::string> &extra = {}) {
-        std::vector<std::string> commands = {"status"};
-        commands.insert(commands.end(), extra.begin(), extra.end());
-        ChildResult r = Run(commands);
+    std::string Status() {
+        ChildResult r = Run({"status"});
         EXPECT_EQ(r.exit_code, 0) << r.err;
         auto lines = LinesStartingWith(r.out, "status ");
         return lines.empty() ? "" : lines[0];
@@ -97,7 +89,7 @@ qorsim::Image Damaged(size_t byte, uint8_t value) {
 }
 
 TEST_F(Startup, ProbeFormatAndLoadFollowTheDevicesFound) {
-    const auto A8Writes = FormatWrites(0xA8);
+    const auto A8Writes = Each("W A8 %02X 4", 0, 252, 4);
     struct Case {
         const char *name;
         Preset preset;  // blank: SPD at A0/A2, erased A8/AA; rf: the same and the RF device
