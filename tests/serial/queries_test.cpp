@@ -16,30 +16,9 @@ using namespace serial_test;
 
 namespace {
 
-class QueryTest : public SerialFixture {
-  protected:
-    // The captured EDID block is process-wide: leave none behind for the tests that follow.
-    void TearDown() override {
-        machine_.conf("pmem", "unavailable");
-        MonitorCaptureEDID();
-        SerialFixture::TearDown();
-    }
-};
-
-struct Answer {
-    int boolean, coded;
-    std::string buffer;  // the 24 bytes of a buffer filled with '#' first
-};
-
-Answer Ask(int type, int index) {
-    char one[24], two[24];
-    std::memset(one, '#', sizeof one);
-    std::memset(two, '#', sizeof two);
-    Answer a{AssetGetSerialNumber(type, index, one), AssetGetSerialNumber2(type, index, two),
-             std::string(one, sizeof one)};
-    EXPECT_EQ(a.buffer, std::string(two, sizeof two)) << "the two queries wrote differently";
-    return a;
-}
+// What AssetGetSerialNumber answers, what AssetGetSerialNumber2 answers, and the 24 bytes of
+// a buffer filled with '#' first.
+using Answer = std::tuple<int, int, std::string>;
 
 // A text with its terminator in a 24-byte buffer filled with '#' first.
 std::string Z(const std::string &text) {
@@ -47,10 +26,31 @@ std::string Z(const std::string &text) {
     s.resize(24, '#');
     return s;
 }
+// A text zero-filled to 23 bytes of such a buffer, as disk entries and the monitor give it.
+std::string Padded(const std::string &text) {
+    return Z(text + std::string(22 - text.size(), '\0'));
+}
+const std::string kUntouched(24, '#');
 
-// Records in display form, the VPD for a board without a record, and every failure that
-// needs no live source: only the dirty checks touch the bus.
-TEST_F(QueryTest, RecordsAndFailures) {
+class QueryTest : public SerialFixture {
+  protected:
+    // Both queries, each with its `fail`-th transfer failing; they must write alike.
+    Answer Ask(int type, int index, uint64_t fail = 0) {
+        char one[24], two[24];
+        std::memset(one, '#', sizeof one);
+        std::memset(two, '#', sizeof two);
+        FailTransfer(fail);
+        const int boolean = AssetGetSerialNumber(type, index, one);
+        FailTransfer(fail);
+        const Answer a{boolean, AssetGetSerialNumber2(type, index, two), std::string(one, 24)};
+        EXPECT_EQ(std::get<2>(a), std::string(two, sizeof two)) << "the two wrote differently";
+        return a;
+    }
+};
+
+// Records in display form, the VPD for a board without a record, disk entries, and every
+// failure that needs no live source on the bus: only the dirty checks touch it.
+TEST_F(QueryTest, RecordsDisksAndFailures) {
     Start(Area({{0x20, Marked("ABC1234")},  // (4, 0)
                 {0x79, "78CZKW9"},          // (15, 1)
                 {0x89, Marked("XYZ")},      // (17, 1)
@@ -60,57 +60,65 @@ TEST_F(QueryTest, RecordsAndFailures) {
                 {0x70, Marked("MON")}}));     // (14, 0): never answered
     g_state.vpd_loaded = 1;
     std::memcpy(g_state.vpd_block + 0x1D, "BRD12345678", 11);
+    SetDisk(1, "WD-WCAV12345678", 0, 0);
+    SetDisk(2, "\xE9XTENDED", 1, 3);
+    SetDisk(3, "ABCDEFGHIJKLMNOPQRSTUVW", 0, 1);  // a full slot without terminator
     const struct {
         const char *name;
         int type, index, coded;
-        const char *text;
+        std::string buffer;
     } cases[] = {
-        {"record, VPD not consulted", 4, 0, 0, "ABC1234"},
-        {"record without bit 7", 15, 1, 0, "11S78CZKW9"},
-        {"module record", 17, 1, 0, "XYZ"},
-        {"board record, index 1", 8, 1, 0, "BOARD-ONE"},
-        {"board VPD", 8, 0, 0, "BRD12345678"},
-        {"board index 2: no VPD", 8, 2, 102, nullptr},
-        {"system index 1: no VPD", 4, 1, 102, nullptr},
-        {"caller type without record", 99, 0, 102, nullptr},
-        {"type 0 is no device", 0, 0, 102, nullptr},
-        {"type beyond a byte", 4 + 256, 0, 102, nullptr},
-        {"index beyond a byte", 4, 256, 102, nullptr},
-        {"negative type", -252, 0, 102, nullptr},
-        {"monitor index 1", 14, 1, 103, nullptr},
-        {"monitor without EDID", 14, 0, 51, nullptr},
-        {"UUID index 1", 257, 1, 102, nullptr},
-        {"UUID without tables", 257, 0, 1, nullptr},
-        {"disk index 24", 2, 24, 102, nullptr},
-        {"disk index -1", 2, -1, 102, nullptr},
-        {"empty disk entry beside a (2, 0) record", 2, 0, 1, nullptr},
-        {"live module index 16", 256, 16, 102, nullptr},
+        {"record, VPD not consulted", 4, 0, 0, Z("ABC1234")},
+        {"record without bit 7", 15, 1, 0, Z("11S78CZKW9")},
+        {"module record", 17, 1, 0, Z("XYZ")},
+        {"board record, index 1", 8, 1, 0, Z("BOARD-ONE")},
+        {"board VPD", 8, 0, 0, Z("BRD12345678")},
+        {"disk entry", 2, 1, 0, Padded("WD-WCAV12345678")},
+        {"disk entry, first byte negative", 2, 2, 0, Padded("\xE9XTENDED")},
+        {"disk entry cut to 22", 2, 3, 0, Padded("ABCDEFGHIJKLMNOPQRSTUV")},
+        {"empty disk entry beside a (2, 0) record", 2, 0, 1, Padded("")},
+        {"board index 2: no VPD", 8, 2, 102, kUntouched},
+        {"system index 1: no VPD", 4, 1, 102, kUntouched},
+        {"caller type without record", 99, 0, 102, kUntouched},
+        {"type 0 is no device", 0, 0, 102, kUntouched},
+        {"type beyond a byte", 4 + 256, 0, 102, kUntouched},
+        {"index beyond a byte", 4, 256, 102, kUntouched},
+        {"negative type", -252, 0, 102, kUntouched},
+        {"monitor index 1", 14, 1, 103, kUntouched},
+        {"monitor without EDID", 14, 0, 51, kUntouched},
+        {"UUID index 1", 257, 1, 102, kUntouched},
+        {"UUID without tables", 257, 0, 1, kUntouched},
+        {"disk index 24", 2, 24, 102, kUntouched},
+        {"disk index -1", 2, -1, 102, kUntouched},
+        {"live module, empty table entry", 256, 1, 9, kUntouched},
+        {"live module index 16", 256, 16, 102, kUntouched},
     };
     for (const auto &c : cases) {
         ClearTraffic();
-        const Answer a = Ask(c.type, c.index);
-        EXPECT_EQ(a.boolean, c.coded == 0 ? 1 : 0) << c.name;
-        EXPECT_EQ(a.coded, c.coded) << c.name;
-        EXPECT_TRUE(!c.text || a.buffer == Z(c.text)) << c.name << ": " << a.buffer;
+        // The boolean query gives a disk entry's first character, sign-extended.
+        const int boolean = c.coded ? 0 : c.type == 2 ? static_cast<signed char>(c.buffer[0]) : 1;
+        EXPECT_EQ(Ask(c.type, c.index), (Answer{boolean, c.coded, c.buffer})) << c.name;
         EXPECT_EQ(Traffic(), (Lines{"R A8 09 1", "R A8 09 1"})) << c.name;
     }
     g_state.vpd_loaded = 0;
-    EXPECT_EQ(Ask(8, 0).coded, 61);
+    EXPECT_EQ(Ask(8, 0), (Answer{0, 61, kUntouched}));
 }
 
-TEST_F(QueryTest, OffTheBusWithoutLibraryAddressOrMutex) {
+// Without the library, the area's address or the mutex, no serial export reaches the bus.
+TEST_F(QueryTest, NothingReachesTheBusWithoutLibraryAddressOrMutex) {
     Start(AreaImage(20, 12, 1, {{0x20, Marked("ABC")}}, 0x01));
     g_state.initialized = 0;
-    const Answer a = Ask(4, 0);
-    EXPECT_EQ(std::make_tuple(a.boolean, a.coded, a.buffer),
-              std::make_tuple(0, 101, std::string(24, '#')));
+    EXPECT_EQ(Ask(4, 0), (Answer{0, 101, kUntouched}));
     EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
+    EXPECT_EQ(AssetSetSerialNumber(4, 0, "ABCD"), 0);
     g_state.initialized = 1;
+    EXPECT_EQ(AssetSetSerialNumber(4, 0, nullptr), 0);
     g_state.eeprom_addr = 0;
     EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
     g_state.eeprom_addr = kArea;
     PlatMutex *mutex = std::exchange(g_state.ee_mutex, nullptr);
     EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
+    EXPECT_EQ(AssetSetSerialNumber(4, 0, "ABCD"), 0);
     g_state.ee_mutex = mutex;
     EXPECT_EQ(TransferCount(), 0u);
 }
@@ -118,59 +126,42 @@ TEST_F(QueryTest, OffTheBusWithoutLibraryAddressOrMutex) {
 // A live module query hands on what ReadModuleSerial found on the module's SPD EEPROM: its
 // text or JEDEC digits, or its failure with what it wrote before it failed.
 TEST_F(QueryTest, LiveModuleBlockOrJedecFallback) {
-    const std::string block = "11S1234567890123456789", none(24, '#');
-    const Lines fallback = {"R A8 09 1", "R A0 80 23", "R A0 40 1", "R A0 5B 8"};
-    const Lines failed = {"R A8 09 1", "R A0 80 23", "R A0 40 1!"};
+    const std::string block = "11S1234567890123456789";
+    const Lines jedec = {"R A0 80 23", "R A0 40 1", "R A0 5B 8"};
     const struct {
         const char *name;
         std::optional<qorsim::Image> img;
-        uint64_t fail;  // transfer that fails
+        uint64_t fail;  // the transfer that fails, counting the dirty check's
         int coded;
         std::string out;
-        Lines traffic;
+        Lines traffic;  // after the dirty check
     } cases[] = {
-        {"good block", Module(block), 0, 0, block + '\0' + "#", {"R A8 09 1", "R A0 80 23"}},
+        {"good block", Module(block), 0, 0, Z(block), {"R A0 80 23"}},
         {"bad sum, JEDEC bytes", Module(block, 1, 0, true), 0, 0,
-         "2C0100981200123456" + std::string(1, '\0') + "789" + '\0' + "#", fallback},
-        {"bad sum, JEDEC all zero", Module(block, 1), 0, 7, block + '\0' + "#", fallback},
-        {"no block, JEDEC all FF", Module("", 0, 0xFF), 0, 2, none, fallback},
-        {"no module", std::nullopt, 0, 1, none, {"R A8 09 1", "R A0 80 23!"}},
-        {"fallback read fails", Module("", 0, 0, true), 3, 1, none, failed},
+         Z("2C0100981200123456" + std::string(1, '\0') + "789"), jedec},
+        {"bad sum, JEDEC all zero", Module(block, 1), 0, 7, Z(block), jedec},
+        {"no block, JEDEC all FF", Module("", 0, 0xFF), 0, 2, kUntouched, jedec},
+        {"no module", std::nullopt, 0, 1, kUntouched, {"R A0 80 23!"}},
+        {"fallback read fails",
+         Module("", 0, 0, true),
+         3,
+         1,
+         kUntouched,
+         {"R A0 80 23", "R A0 40 1!"}},
     };
     Start(Area());
     g_state.module_addr[0] = 0xA0;
     for (const auto &c : cases) {
         c.img ? machine_.setDevice(0xA0, *c.img) : machine_.removeDevice(0xA0);
-        FailTransfer(c.fail);
         ClearTraffic();
-        char out[24];
-        std::memset(out, '#', sizeof out);
-        EXPECT_EQ(AssetGetSerialNumber2(256, 0, out), c.coded) << c.name;
-        EXPECT_EQ(std::string(out, sizeof out), c.out) << c.name;
-        EXPECT_EQ(Traffic(), c.traffic) << c.name;
-        FailTransfer(c.fail);
-        EXPECT_EQ(AssetGetSerialNumber(256, 0, out), c.coded == 0 ? 1 : 0) << c.name;
+        EXPECT_EQ(Ask(256, 0, c.fail), (Answer{c.coded == 0, c.coded, c.out})) << c.name;
+        const Lines one = Join({{"R A8 09 1"}, c.traffic});
+        EXPECT_EQ(Traffic(), Join({one, one})) << c.name;
     }
-    FailTransfer(0);
-    // An empty table entry fails without addressing any module.
-    ClearTraffic();
-    EXPECT_EQ(Ask(256, 1).coded, 9);
-    EXPECT_EQ(Traffic(), (Lines{"R A8 09 1", "R A8 09 1"}));
 }
 
-TEST_F(QueryTest, DiskEntriesComeFromTheHddCacheAfterTheWorkerThread) {
+TEST_F(QueryTest, DiskQueryWaitsForTheWorkerThread) {
     Start(Area());
-    SetDisk(0, "WD-WCAV12345678", 0, 0);
-    SetDisk(1, "\xE9XTENDED", 1, 3);
-    SetDisk(2, "ABCDEFGHIJKLMNOPQRSTUVW", 0, 1);  // a full slot without terminator
-    Answer a = Ask(2, 0);
-    EXPECT_EQ(a.boolean, 'W');
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.buffer, "WD-WCAV12345678" + std::string(8, '\0') + "#");
-    EXPECT_EQ(Ask(2, 1).boolean, static_cast<int>(static_cast<signed char>('\xE9')));
-    EXPECT_EQ(Ask(2, 2).buffer, Z("ABCDEFGHIJKLMNOPQRSTUV"));
-    EXPECT_EQ(Ask(2, 5).buffer, std::string(23, '\0') + "#");  // empty: zeros, and a failure
-
     g_state.worker_thread = PlatThreadStart(
         [](void *) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -178,9 +169,7 @@ TEST_F(QueryTest, DiskEntriesComeFromTheHddCacheAfterTheWorkerThread) {
         },
         nullptr);
     ASSERT_NE(g_state.worker_thread, nullptr);
-    a = Ask(2, 4);
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.buffer, "LATE-DISK" + std::string(14, '\0') + "#");
+    EXPECT_EQ(Ask(2, 4), (Answer{'L', 0, Padded("LATE-DISK")}));
     g_state.worker_thread = nullptr;
 }
 
@@ -189,7 +178,7 @@ TEST_F(QueryTest, OutsideChangeIsSeenOnceAndTheCacheRefreshed) {
     // An outside writer adds (4, 0) and sets the flag, keeping the area balanced.
     const auto changed = AreaImage(20, 12, 1, {{0x20, Marked("ABC1234")}}, 0x81);
     machine_.setDevice(kArea, changed);
-    EXPECT_EQ(Ask(4, 0).buffer, Z("ABC1234"));
+    EXPECT_EQ(Ask(4, 0), (Answer{1, 0, Z("ABC1234")}));
     const uint8_t byte8 = static_cast<uint8_t>(changed[8] + 1);
     // The second query of Ask finds the flag clear: one read, no refresh.
     EXPECT_EQ(Traffic(),
@@ -205,7 +194,7 @@ TEST_F(QueryTest, OutsideChangeIsSeenOnceAndTheCacheRefreshed) {
     // An area of another geometry is not loaded into the cache laid out for this one.
     const auto cache = view_;
     machine_.setDevice(kArea, AreaImage(20, 11, 1, {{0x21, Marked("NEW")}}, 0x01));
-    EXPECT_EQ(Ask(4, 1).coded, 102);
+    EXPECT_EQ(std::get<1>(Ask(4, 1)), 102);
     EXPECT_EQ(view_, cache);
     EXPECT_EQ(g_state.eeprom_size, 12);
 }
@@ -230,28 +219,25 @@ TEST_F(QueryTest, DirtyCheckFailuresLeaveTheAreaBalanced) {
         ClearTraffic();
         EXPECT_EQ(AssetIsSerialCacheDirty(), c.result) << c.fail;
         EXPECT_EQ(Traffic(), c.traffic) << c.fail;
-        const auto img = machine_.device(kArea);
-        EXPECT_EQ(img[9], 1) << c.fail;
-        EXPECT_EQ(AreaSum(img), 0) << c.fail;
+        EXPECT_EQ(machine_.device(kArea), dirty) << c.fail;
         EXPECT_TRUE(MutexFree()) << c.fail;
     }
 }
 
 TEST_F(QueryTest, MonitorAndUuidFromTheDemoMachine) {
     Start(Area({{0x70, Marked("RECORDED")}}));  // (14, 0): not used
-    for (const auto &region : qorsim::BuildPreset(Preset::kDemo).memory) {
+    for (const auto &region : qorsim::BuildPreset(Preset::kDemo).memory)
         machine_.placeMemory(static_cast<uint32_t>(region.base), region.bytes);
-    }
     ASSERT_EQ(MonitorCaptureEDID(), 0);
-    const Answer a = Ask(14, 0);
-    EXPECT_EQ(a.coded, 0);
-    EXPECT_EQ(a.boolean, 1);
-    EXPECT_STREQ(a.buffer.c_str(), qorsim::demo::kMonitorSerial);
+    EXPECT_EQ(Ask(14, 0), (Answer{1, 0, Padded(qorsim::demo::kMonitorSerial)}));
     char buf[40];
     std::memset(buf, '#', sizeof buf);
     EXPECT_EQ(AssetGetSerialNumber(257, 0, buf), 1);
     EXPECT_EQ(std::string(buf, 38), std::string(qorsim::demo::kUuidText) + '\0' + "#");
     EXPECT_EQ(AssetGetSerialNumber2(257, 0, buf), 0);
+    // The captured EDID block is process-wide: leave none behind for the tests that follow.
+    machine_.conf("pmem", "unavailable");
+    MonitorCaptureEDID();
 }
 
 TEST(SerialDisplayForm, NeverPassesTheCallersBuffer) {

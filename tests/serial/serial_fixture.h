@@ -41,11 +41,13 @@ class SerialFixture : public MachineTest {
         g_state.hdd_address = reinterpret_cast<uint32_t *>(hdd_view_.data() + 648);
     }
 
-    // Puts an area on the device and loads it into the cache, as start-up does.
+    // Puts an area on the device and loads it into the cache, as start-up does; the log and
+    // the transfer count start afresh.
     void Start(const qorsim::Image &area) {
         machine_.setDevice(kArea, area);
         ASSERT_EQ(Load(), 0);
         ClearTraffic();
+        machine_.resetCounters();
     }
     void SetDisk(int entry, const std::string &text, uint32_t interface, uint32_t address) {
         std::memset(g_state.hdd_serial[entry], 0, 23);

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "eeprom/area_fixture.h"
 #include "support/child.h"
 #include "support/machine.h"
 
@@ -50,6 +51,33 @@ TEST(Qorasst, RefusesUnknownCommandsAndOptions) {
         EXPECT_NE(r.err.find("usage: qorasst"), std::string::npos);
         EXPECT_EQ(r.out, "");
     }
+}
+
+// Each step a process of its own on the same device: the whole output, a part of the error.
+TEST(Qorasst, SerialGetsSetsAndDeletes) {
+    TempMachine machine;
+    machine.setDevice(area_test::kArea, area_test::Area());
+    const struct {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out, err;
+    } steps[] = {
+        {{"set", "4", "0", "abc-123"}, 0, "serial 4 0 stored\n", ""},
+        {{"get", "4", "0"}, 0, "ABC-123\n", ""},
+        {{"set", "4", "0", "ab"}, 1, "", "serial 4 0 not stored: the text must have"},
+        {{"delete", "4", "0"}, 0, "serial 4 0 deleted\n", ""},
+        {{"get", "4", "0"}, 1, "", "no BIOS VPD to fall back on (result 61)"},
+        {{"get", "14", "1"}, 1, "", "the index must be 0 for this device type (result 103)"},
+        {{"get", "4", "x"}, 2, "", "usage: qorasst serial get"},
+    };
+    for (auto s : steps) {
+        s.args.insert(s.args.begin(), "serial");
+        const ChildResult r = Qorasst(machine, s.args);
+        EXPECT_EQ(r.exit_code, s.exit_code) << s.args[1] << " " << s.args.back();
+        EXPECT_EQ(r.out, s.out) << s.args[1] << " " << s.args.back();
+        EXPECT_NE(r.err.find(s.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(machine.device(area_test::kArea), area_test::Area({{0, std::string(19, 'D')}}));
 }
 
 }  // namespace
