@@ -45,10 +45,8 @@ add_subdirectory(${QORASST_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 set(QORASST_WINE_PRODUCT_BIN "Z:${QORASST_PRODUCT_BIN_DIR}")
 set(QORASST_WINE_SOURCE "Z:${CMAKE_SOURCE_DIR}")
 
-# Tests of POSIX code only, or driven by fork(): tests/win32 holds the Windows counterparts
-# (the first and later processes are real Wine processes in the start-up tests).
-set(QORASST_POSIX_ONLY_TEST_DIRS platform)
-set(QORASST_POSIX_ONLY_TEST_SOURCES frame/attach_test.cpp)
+# Tests of POSIX code only, or driven by fork(); tests/win32 tests what only Windows has.
+set(QORASST_POSIX_ONLY_TEST_SOURCES frame/attach_test.cpp platform/regfile_test.cpp)
 
 # Support: the child-process runner has its own Windows implementation.
 file(GLOB QORASST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
@@ -67,8 +65,7 @@ file(GLOB QORASST_TEST_DIRS LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
 set(QORASST_WINDOWS_TESTS "")
 foreach(dir ${QORASST_TEST_DIRS})
   get_filename_component(name ${dir} NAME)
-  if(NOT IS_DIRECTORY ${dir} OR name STREQUAL "support" OR name STREQUAL "data"
-     OR name IN_LIST QORASST_POSIX_ONLY_TEST_DIRS)
+  if(NOT IS_DIRECTORY ${dir} OR name STREQUAL "support" OR name STREQUAL "data")
     continue()
   endif()
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
