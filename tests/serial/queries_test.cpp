@@ -22,13 +22,11 @@ using Answer = std::tuple<int, int, std::string>;
 
 // A text with its terminator in a 24-byte buffer filled with '#' first.
 std::string Z(const std::string &text) {
-    std::string s = text + '\0';
-    s.resize(24, '#');
-    return s;
+    return text + '\0' + std::string(23 - text.size(), '#');
 }
 // A text zero-filled to 23 bytes of such a buffer, as disk entries and the monitor give it.
 std::string Padded(const std::string &text) {
-    return Z(text + std::string(22 - text.size(), '\0'));
+    return text + std::string(23 - text.size(), '\0') + '#';
 }
 const std::string kUntouched(24, '#');
 
@@ -36,20 +34,19 @@ class QueryTest : public SerialFixture {
   protected:
     // Both queries, each with its `fail`-th transfer failing; they must write alike.
     Answer Ask(int type, int index, uint64_t fail = 0) {
-        char one[24], two[24];
-        std::memset(one, '#', sizeof one);
-        std::memset(two, '#', sizeof two);
+        std::string one(24, '#'), two(24, '#');
         FailTransfer(fail);
-        const int boolean = AssetGetSerialNumber(type, index, one);
+        const int boolean = AssetGetSerialNumber(type, index, one.data());
         FailTransfer(fail);
-        const Answer a{boolean, AssetGetSerialNumber2(type, index, two), std::string(one, 24)};
-        EXPECT_EQ(std::get<2>(a), std::string(two, sizeof two)) << "the two wrote differently";
-        return a;
+        const int coded = AssetGetSerialNumber2(type, index, two.data());
+        EXPECT_EQ(one, two) << "the two queries wrote differently";
+        return {boolean, coded, one};
     }
 };
 
-// Records in display form, the VPD for a board without a record, disk entries, and every
-// failure that needs no live source on the bus: only the dirty checks touch it.
+// Records in display form, the VPD for a board without a record, disk entries (one filled late
+// by the background thread), and every failure that needs no live source on the bus: only the
+// dirty checks touch it.
 TEST_F(QueryTest, RecordsDisksAndFailures) {
     Start(Area({{0x20, Marked("ABC1234")},  // (4, 0)
                 {0x79, "78CZKW9"},          // (15, 1)
@@ -63,11 +60,20 @@ TEST_F(QueryTest, RecordsDisksAndFailures) {
     SetDisk(1, "WD-WCAV12345678", 0, 0);
     SetDisk(2, "\xE9XTENDED", 1, 3);
     SetDisk(3, "ABCDEFGHIJKLMNOPQRSTUVW", 0, 1);  // a full slot without terminator
+    // The background thread fills entry 4 late: disk queries wait for it.
+    g_state.worker_thread = PlatThreadStart(
+        [](void *) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::memcpy(g_state.hdd_serial[4], "LATE-DISK", 10);
+        },
+        nullptr);
+    ASSERT_NE(g_state.worker_thread, nullptr);
     const struct {
         const char *name;
         int type, index, coded;
         std::string buffer;
     } cases[] = {
+        {"disk entry filled late", 2, 4, 0, Padded("LATE-DISK")},
         {"record, VPD not consulted", 4, 0, 0, Z("ABC1234")},
         {"record without bit 7", 15, 1, 0, Z("11S78CZKW9")},
         {"module record", 17, 1, 0, Z("XYZ")},
@@ -102,6 +108,7 @@ TEST_F(QueryTest, RecordsDisksAndFailures) {
     }
     g_state.vpd_loaded = 0;
     EXPECT_EQ(Ask(8, 0), (Answer{0, 61, kUntouched}));
+    g_state.worker_thread = nullptr;
 }
 
 // Without the library, the area's address or the mutex, no serial export reaches the bus.
@@ -137,17 +144,12 @@ TEST_F(QueryTest, LiveModuleBlockOrJedecFallback) {
         Lines traffic;  // after the dirty check
     } cases[] = {
         {"good block", Module(block), 0, 0, Z(block), {"R A0 80 23"}},
-        {"bad sum, JEDEC bytes", Module(block, 1, 0, true), 0, 0,
+        {"bad sum, JEDEC bytes", Module(block, 1, kRealJedec), 0, 0,
          Z("2C0100981200123456" + std::string(1, '\0') + "789"), jedec},
         {"bad sum, JEDEC all zero", Module(block, 1), 0, 7, Z(block), jedec},
         {"no block, JEDEC all FF", Module("", 0, 0xFF), 0, 2, kUntouched, jedec},
         {"no module", std::nullopt, 0, 1, kUntouched, {"R A0 80 23!"}},
-        {"fallback read fails",
-         Module("", 0, 0, true),
-         3,
-         1,
-         kUntouched,
-         {"R A0 80 23", "R A0 40 1!"}},
+        {"JEDEC fails", Module("", 0, kRealJedec), 3, 1, kUntouched, {"R A0 80 23", "R A0 40 1!"}},
     };
     Start(Area());
     g_state.module_addr[0] = 0xA0;
@@ -160,34 +162,19 @@ TEST_F(QueryTest, LiveModuleBlockOrJedecFallback) {
     }
 }
 
-TEST_F(QueryTest, DiskQueryWaitsForTheWorkerThread) {
-    Start(Area());
-    g_state.worker_thread = PlatThreadStart(
-        [](void *) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            std::memcpy(g_state.hdd_serial[4], "LATE-DISK", 10);
-        },
-        nullptr);
-    ASSERT_NE(g_state.worker_thread, nullptr);
-    EXPECT_EQ(Ask(2, 4), (Answer{'L', 0, Padded("LATE-DISK")}));
-    g_state.worker_thread = nullptr;
-}
-
 TEST_F(QueryTest, OutsideChangeIsSeenOnceAndTheCacheRefreshed) {
     Start(Area());
     // An outside writer adds (4, 0) and sets the flag, keeping the area balanced.
     const auto changed = AreaImage(20, 12, 1, {{0x20, Marked("ABC1234")}}, 0x81);
     machine_.setDevice(kArea, changed);
     EXPECT_EQ(Ask(4, 0), (Answer{1, 0, Z("ABC1234")}));
-    const uint8_t byte8 = static_cast<uint8_t>(changed[8] + 1);
+    // Bit 0 of byte 9 cleared, the other bits kept, byte 8 one up: balanced.
+    const auto want = AreaImage(20, 12, 1, {{0x20, Marked("ABC1234")}}, 0x80);
+    EXPECT_EQ(machine_.device(kArea), want);
     // The second query of Ask finds the flag clear: one read, no refresh.
     EXPECT_EQ(Traffic(),
-              (Lines{"R A8 09 1", "R A8 08 1", "W A8 09 1 80", "W A8 08 1 " + qorsim::Hex2(byte8),
+              (Lines{"R A8 09 1", "R A8 08 1", "W A8 09 1 80", "W A8 08 1 " + qorsim::Hex2(want[8]),
                      "R A8 00 8", "R A8 00 256", "R A8 09 1"}));
-    auto want = changed;
-    want[8] = byte8;
-    want[9] = 0x80;  // the other bits stay
-    EXPECT_EQ(machine_.device(kArea), want);
     ExpectCacheTrueToDevice("after refresh");
     EXPECT_EQ(AssetIsSerialCacheDirty(), 0);
 
@@ -230,11 +217,10 @@ TEST_F(QueryTest, MonitorAndUuidFromTheDemoMachine) {
         machine_.placeMemory(static_cast<uint32_t>(region.base), region.bytes);
     ASSERT_EQ(MonitorCaptureEDID(), 0);
     EXPECT_EQ(Ask(14, 0), (Answer{1, 0, Padded(qorsim::demo::kMonitorSerial)}));
-    char buf[40];
-    std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(AssetGetSerialNumber(257, 0, buf), 1);
-    EXPECT_EQ(std::string(buf, 38), std::string(qorsim::demo::kUuidText) + '\0' + "#");
-    EXPECT_EQ(AssetGetSerialNumber2(257, 0, buf), 0);
+    std::string buf(38, '#');  // the UUID text takes 37 bytes
+    EXPECT_EQ(AssetGetSerialNumber(257, 0, buf.data()), 1);
+    EXPECT_EQ(buf, std::string(qorsim::demo::kUuidText) + '\0' + "#");
+    EXPECT_EQ(AssetGetSerialNumber2(257, 0, buf.data()), 0);
     // The captured EDID block is process-wide: leave none behind for the tests that follow.
     machine_.conf("pmem", "unavailable");
     MonitorCaptureEDID();

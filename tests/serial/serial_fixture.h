@@ -15,16 +15,15 @@ namespace serial_test {
 
 using namespace area_test;
 
+constexpr int kRealJedec = -1;
 // A memory module's SPD EEPROM: a serial block at 128 whose checksum is off by `fix`, and the
-// JEDEC bytes 64 and 91 to 98 all `fill`, or (real) 2C and 01 00 98 12 00 12 34 56.
-inline qorsim::Image Module(const std::string &block, int fix = 0, uint8_t fill = 0,
-                            bool real = false) {
+// JEDEC bytes 64 and 91 to 98 all `jedec`, or (kRealJedec) 2C and 01 00 98 12 00 12 34 56.
+inline qorsim::Image Module(const std::string &block, int fix = 0, int jedec = 0) {
     qorsim::Image img{};
     std::memcpy(&img[128], block.data(), block.size());
     if (block.size() >= 22) img[150] = static_cast<uint8_t>(~Sum(&img[128], 22) + fix);
-    const uint8_t tail[] = {0x01, 0x00, 0x98, 0x12, 0x00, 0x12, 0x34, 0x56};
-    img[64] = real ? 0x2C : fill;
-    for (int i = 0; i < 8; ++i) img[91 + i] = real ? tail[i] : fill;
+    const uint8_t real[] = {0x2C, 0x01, 0x00, 0x98, 0x12, 0x00, 0x12, 0x34, 0x56};
+    for (int i = 0; i < 9; ++i) img[i ? 90 + i : 64] = jedec < 0 ? real[i] : uint8_t(jedec);
     return img;
 }
 
@@ -54,10 +53,6 @@ class SerialFixture : public MachineTest {
         std::memcpy(g_state.hdd_serial[entry], text.data(), text.size());
         g_state.hdd_interface[entry] = interface;
         g_state.hdd_address[entry] = address;
-    }
-    std::string RecordAt(int slot) const {
-        const auto img = machine_.device(kArea);
-        return std::string(reinterpret_cast<const char *>(&img[16 + 20 * slot]), 20);
     }
     // A query's text, or "-" when it fails.
     static std::string Get(int type, int index) {

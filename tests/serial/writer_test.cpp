@@ -11,129 +11,116 @@ namespace {
 
 class WriterTest : public SerialFixture {};
 
-TEST_F(WriterTest, TextsAreValidatedAndStoredNormalised) {
-    const struct {
-        const char *text;
-        std::string record;   // slot 0 of the device after the call (key + 19 bytes)
-        const char *display;  // what a query gives back afterwards ("-": none, refused)
-    } cases[] = {
-        {"11S", Rec(0, ""), "-"},
-        {"11SABCDEFGHIJKLMNOPQRST", Rec(0, ""), "-"},
-        {"11S1", Rec(0x20, "1"), "11S1"},
-        {"11sabcdefghijklmnopqrs", Rec(0x20, "ABCDEFGHIJKLMNOPQRS"), "11SABCDEFGHIJKLMNOPQRS"},
-        {"ABCDEFGHIJKLMNOPQRST", Rec(0, ""), "-"},
-        {"ab cdefghijklmnopqr", Rec(0x20, Marked("AB CDEFGHIJKLMNOPQR")), "AB CDEFGHIJKLMNOPQR"},
-        {"AB\tCD", Rec(0, ""), "-"},
-        {"ABC\x80", Rec(0, ""), "-"},
-        {"AB\177CD", Rec(0, ""), "-"},
-        {"1s~z", Rec(0x20, Marked("1S~Z")), "1S~Z"},
-    };
-    for (const auto &c : cases) {
-        Start(Area());
-        EXPECT_EQ(AssetSetSerialNumber(4, 0, c.text), c.display[0] == '-' ? 0 : 1) << c.text;
-        const auto img = machine_.device(kArea);
-        EXPECT_EQ(RecordAt(0), c.record) << c.text;
-        EXPECT_EQ(AreaSum(img), 0) << c.text;
-        ExpectCacheTrueToDevice(c.text);
-        EXPECT_EQ(Get(4, 0), c.display) << c.text;
-        // Refused texts never reach the bus beyond this call's and Get's dirty checks.
-        EXPECT_TRUE(c.display[0] != '-' || Traffic().size() == 2) << c.text;
-    }
-}
-
-TEST_F(WriterTest, AddRewriteAndDeleteWithExactTransfers) {
-    Start(Area({{0x20, Marked("ABC")}, {0x79, "WD1"}}));
-    const Lines head = {"R A8 09 1", "R A8 00 8"};  // the dirty check and the header
-    // A new device: the key scan misses, the first free slot (2) is taken.
-    EXPECT_EQ(AssetSetSerialNumber(17, 2, "11SMEM-0002"), 1);
-    auto want = Area({{0x20, Marked("ABC")}, {0x79, "WD1"}, {0x8A, "MEM-0002"}});
-    EXPECT_EQ(machine_.device(kArea), want);
-    Lines write = RecordWrite(0x38, Rec(0x8A, "MEM-0002"), want[8]);
-    EXPECT_EQ(Traffic(), Join({head, KeyReads(12), KeyReads(3), {"R A8 39 19"}, write}));
-    EXPECT_STREQ(g_state.diag_text, "Success");
-    ExpectCacheTrueToDevice("new");
-
-    // A known device is rewritten in place, also with the same text again (no compare).
-    for (int round = 0; round < 2; ++round) {
-        ClearTraffic();
-        EXPECT_EQ(AssetSetSerialNumber(15, 1, "wd-new"), 1);
-        want = Area({{0x20, Marked("ABC")}, {0x79, Marked("WD-NEW")}, {0x8A, "MEM-0002"}});
-        EXPECT_EQ(machine_.device(kArea), want);
-        write = RecordWrite(0x24, Rec(0x79, Marked("WD-NEW")), want[8]);
-        EXPECT_EQ(Traffic(), Join({head, KeyReads(2), {"R A8 24 20"}, write}));
-        EXPECT_STREQ(g_state.diag_text, "Found");
-    }
-
-    // Deleting a device without a record: nothing to do after the header.
-    ClearTraffic();
-    EXPECT_EQ(AssetSetSerialNumber(15, 2, ""), 0);
-    EXPECT_EQ(Traffic(), head);
-    EXPECT_STREQ(g_state.diag_text, "past ReadHeader");
-    // Deleting one with a record leaves key 0 and letters D; the slot is the next one taken.
-    ClearTraffic();
-    EXPECT_EQ(AssetSetSerialNumber(15, 1, ""), 1);
-    want = Area({{0x20, Marked("ABC")}, {0, std::string(19, 'D')}, {0x8A, "MEM-0002"}});
-    EXPECT_EQ(machine_.device(kArea), want);
-    EXPECT_EQ(Traffic(), Join({head, {"R A8 24 20"}, RecordWrite(0x24, kDeleted, want[8])}));
-    ExpectCacheTrueToDevice("deleted");
-    EXPECT_EQ(Get(15, 1), "-");
-    EXPECT_EQ(AssetSetSerialNumber(9, 0, "NEXT"), 1);
-    EXPECT_EQ(RecordAt(1), Rec(0x48, Marked("NEXT")));
-    ExpectCacheTrueToDevice("reused");
-    EXPECT_TRUE(MutexFree());
-}
-
-TEST_F(WriterTest, RefusalsLeaveDeviceAndCacheAlone) {
+// Texts are validated and stored normalised in the first free slot (key 0x20 for (4, 0));
+// refusals leave device and cache alone and reach the bus only as far as the row says.
+TEST_F(WriterTest, ValidationAndRefusals) {
     std::vector<Record> full;
     for (int i = 0; i < 12; ++i) full.push_back({static_cast<uint8_t>(0x21 + i), Marked("X")});
     const struct {
-        const char *name;
-        qorsim::Image area;
         int type, index;
         const char *text;
-        size_t transfers;  // this call's bus transfers
+        std::string stored;   // in slot 0 after the call ("": refused)
+        const char *display;  // what a query then gives back
+        size_t transfers;     // a refusal's bus transfers
+        qorsim::Image area = Area();
     } cases[] = {
-        {"live module type", Area(), 256, 0, "11SX1234", 1},
-        {"type 0", Area(), 0, 0, "ABCD", 1},
-        {"type 32", Area(), 32, 0, "ABCD", 1},
-        {"index beyond a byte", Area(), 4, 257, "ABCD", 1},
-        {"index 8", Area(), 4, 8, "ABCD", 2},
-        {"no free slot", Area(full), 30, 0, "ABCD", 2 + 12 + 12},
-        {"version 2", AreaImage(20, 12, 2), 4, 0, "ABCD", 2},
-        {"bad header", qorsim::Image{}, 4, 0, "ABCD", 2},
-        {"geometry not laid out", AreaImage(10, 12, 1), 4, 0, "ABCD", 2},
+        {4, 0, "11S", "", "", 1},
+        {4, 0, "11SABCDEFGHIJKLMNOPQRST", "", "", 1},
+        {4, 0, "11S1", "1", "11S1", 0},
+        {4, 0, "11sabcdefghijklmnopqrs", "ABCDEFGHIJKLMNOPQRS", "11SABCDEFGHIJKLMNOPQRS", 0},
+        {4, 0, "ABCDEFGHIJKLMNOPQRST", "", "", 1},
+        {4, 0, "ab cdefghijklmnopqr", Marked("AB CDEFGHIJKLMNOPQR"), "AB CDEFGHIJKLMNOPQR", 0},
+        {4, 0, "AB\tCD", "", "", 1},
+        {4, 0, "ABC\x80", "", "", 1},
+        {4, 0, "AB\177CD", "", "", 1},
+        {4, 0, "1s~z", Marked("1S~Z"), "1S~Z", 0},
+        {256, 0, "11SX1234", "", "", 1},  // a live module
+        {0, 0, "ABCD", "", "", 1},
+        {32, 0, "ABCD", "", "", 1},
+        {4, 257, "ABCD", "", "", 1},
+        {4, 8, "ABCD", "", "", 2},
+        {15, 2, "", "", "", 2},  // a delete without a record: nothing after the header
+        {30, 0, "ABCD", "", "", 2 + 12 + 12, Area(full)},  // no free slot
+        {4, 0, "ABCD", "", "", 2, AreaImage(20, 12, 2)},   // version 2
+        {4, 0, "ABCD", "", "", 2, qorsim::Image{}},        // no header
+        {4, 0, "ABCD", "", "", 2, AreaImage(10, 12, 1)},   // geometry not laid out
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << " " << c.index << " " << c.text);
         machine_.setDevice(kArea, c.area);
         Load();
         const auto cache = view_;
         ClearTraffic();
-        EXPECT_EQ(AssetSetSerialNumber(c.type, c.index, c.text), 0) << c.name;
-        EXPECT_EQ(TransferCount(), c.transfers) << c.name;
-        EXPECT_EQ(Writes(), 0) << c.name;
-        EXPECT_EQ(machine_.device(kArea), c.area) << c.name;
-        EXPECT_EQ(view_, cache) << c.name;
-        EXPECT_TRUE(MutexFree()) << c.name;
+        const bool stored = !c.stored.empty();
+        EXPECT_EQ(AssetSetSerialNumber(c.type, c.index, c.text), stored ? 1 : 0);
+        EXPECT_EQ(machine_.device(kArea), stored ? Area({{0x20, c.stored}}) : c.area);
+        EXPECT_TRUE(stored || TransferCount() == c.transfers) << TransferCount();
+        EXPECT_TRUE(stored || view_ == cache);
+        ExpectCacheTrueToDevice("", stored);
+        EXPECT_TRUE(!stored || Get(4, 0) == c.display) << Get(4, 0);
+        EXPECT_TRUE(MutexFree());
     }
+}
+
+TEST_F(WriterTest, AddRewriteAndDeleteWithExactTransfers) {
+    std::vector<Record> recs = {{0x20, Marked("ABC")}, {0x79, "WD1"}};
+    Start(Area(recs));
+    const Lines head = {"R A8 09 1", "R A8 00 8"};  // the dirty check and the header
+    // After a call the device holds recs; the call's transfers were head, `scan` and the write
+    // of record `slot`; the cache agrees.
+    const auto expect = [&](const char *diag, const Lines &scan, int slot) {
+        const auto want = Area(recs);
+        const std::string rec = Rec(recs[slot].key, recs[slot].text);
+        EXPECT_EQ(machine_.device(kArea), want) << diag;
+        EXPECT_EQ(
+            Traffic(),
+            Join({head, scan, RecordWrite(static_cast<uint8_t>(16 + 20 * slot), rec, want[8])}));
+        EXPECT_STREQ(g_state.diag_text, diag);
+        ExpectCacheTrueToDevice(diag);
+        ClearTraffic();
+    };
+    // A new device: the key scan misses, the first free slot (2) is taken.
+    EXPECT_EQ(AssetSetSerialNumber(17, 2, "11SMEM-0002"), 1);
+    recs.push_back({0x8A, "MEM-0002"});
+    expect("Success", Join({KeyReads(12), KeyReads(3), {"R A8 39 19"}}), 2);
+    // A known device is rewritten in place, also with the same text again (no compare).
+    recs[1] = {0x79, Marked("WD-NEW")};
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(AssetSetSerialNumber(15, 1, "wd-new"), 1);
+        expect("Found", Join({KeyReads(2), {"R A8 24 20"}}), 1);
+    }
+    // Deleting one with a record leaves key 0 and letters D; the slot is the next one taken.
+    EXPECT_EQ(AssetSetSerialNumber(15, 1, ""), 1);
+    recs[1] = {0, std::string(19, 'D')};
+    expect("Found", {"R A8 24 20"}, 1);
+    EXPECT_EQ(Get(15, 1), "-");
+    ClearTraffic();
+    EXPECT_EQ(AssetSetSerialNumber(9, 0, "NEXT"), 1);
+    recs[1] = {0x48, Marked("NEXT")};
+    expect("Success", Join({KeyReads(12), KeyReads(2), {"R A8 25 19"}}), 1);
+    EXPECT_TRUE(MutexFree());
 }
 
 TEST_F(WriterTest, CacheOutOfStepIsBroughtBack) {
     // The cache claims slot 3 for (5, 0) while the device has it free, and claims (6, 1) in
     // slot 4 while the device keeps it in slot 5.
-    Start(Area({{0x20, "A"}, {0x21, "B"}, {0x22, "C"}, {0, ""}, {0, ""}, {0x31, Marked("SIX")}}));
+    std::vector<Record> recs = {{0x20, "A"}, {0x21, "B"}, {0x22, "C"},
+                                {0, ""},     {0, ""},     {0x31, Marked("SIX")}};
+    Start(Area(recs));
     g_state.serial_type[3] = 5;
     g_state.serial_type[4] = 6;
     g_state.serial_index[4] = 1;
     g_state.serial_type[5] = 0;
     g_state.serial_index[5] = 0;
-    for (int i = 6; i < 12; ++i) g_state.serial_type[i] = 9;  // no free cache slot at all
+    for (int i = 6; i < 12; ++i) g_state.serial_type[i] = 9;  // no free cache slot beyond 5
 
-    EXPECT_EQ(AssetSetSerialNumber(7, 0, "SEVEN"), 1);  // device slot 3
-    EXPECT_EQ(RecordAt(3), Rec(0x38, Marked("SEVEN")));
+    EXPECT_EQ(AssetSetSerialNumber(7, 0, "SEVEN"), 1);  // device slot 3, and so cache slot 3
     EXPECT_EQ(g_state.serial_type[3] * 8 + g_state.serial_index[3], 0x38);
     EXPECT_EQ(std::string(g_state.serial_text[3]), Marked("SEVEN"));
-
     EXPECT_EQ(AssetSetSerialNumber(6, 1, "SIX-2"), 1);  // device slot 5, cache said 4
+    recs[3] = {0x38, Marked("SEVEN")};
+    recs[5] = {0x31, Marked("SIX-2")};
+    EXPECT_EQ(machine_.device(kArea), Area(recs));
     ExpectCacheTrueToDevice("rewrite elsewhere");
     EXPECT_EQ(Get(6, 1), "SIX-2");
 }
