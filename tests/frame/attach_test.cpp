@@ -67,33 +67,29 @@ class Attach : public ::testing::Test {
     TempDir dir_;
 };
 
-TEST_F(Attach, OnlyTheFirstProcessSaysItInitialisedTheCaches) {
-    machine_.setDevice(0xA0, qorsim::SerialAreaImage({}));
-    const std::string ready = dir_.file("ready"), release = dir_.file("release");
-    pid_t before = getpid();
-    AttachReport first = AttachInChild(ready, release);
-    EXPECT_EQ(first.initialized, 1);
-    EXPECT_EQ(first.diag, "DLL Initialized\n");
-    EXPECT_FALSE(first.worker_thread);  // no RF device: no background thread
+TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
+    for (bool rf : {false, true}) {
+        SCOPED_TRACE(rf ? "RF machine" : "no RF device");
+        TempMachine machine(rf ? Preset::kRf : Preset::kBlank);
+        machine.setDevice(0xA0, qorsim::SerialAreaImage({}));
+        UseMachine use(machine);
+        ScopedEnv ns("QORASST_NAMESPACE", UniqueNamespace());
+        const std::string ready = dir_.file(rf ? "ready1" : "ready0");
+        const std::string release = dir_.file(rf ? "release1" : "release0");
+        AttachReport first = AttachInChild(ready, release);
+        EXPECT_EQ(first.initialized, 1);
+        EXPECT_EQ(first.diag, "DLL Initialized\n");
+        EXPECT_EQ(first.worker_thread, rf);  // the synchronisation thread, on RF machines only
 
-    while (access(ready.c_str(), F_OK) != 0) usleep(10000);
-    AttachReport second = AttachInChild();
-    EXPECT_EQ(second.initialized, 1);
-    EXPECT_EQ(second.diag.find("DLL Initialized"), std::string::npos) << second.diag;
-    EXPECT_FALSE(second.worker_thread);
-    WriteTextFile(release, "");
-    while (wait(nullptr) > 0) {
+        while (access(ready.c_str(), F_OK) != 0) usleep(10000);
+        AttachReport second = AttachInChild();
+        EXPECT_EQ(second.initialized, 1);
+        EXPECT_EQ(second.diag.find("DLL Initialized"), std::string::npos) << second.diag;
+        EXPECT_FALSE(second.worker_thread);
+        WriteTextFile(release, "");
+        while (wait(nullptr) > 0) {
+        }
     }
-    EXPECT_EQ(getpid(), before);
-}
-
-TEST_F(Attach, RfMachineStartsTheSynchronisationThreadInTheFirstProcessOnly) {
-    TempMachine rf(Preset::kRf);
-    UseMachine use(rf);
-    AttachReport first = AttachInChild();
-    EXPECT_EQ(first.initialized, 1);
-    EXPECT_TRUE(first.worker_thread);
-    EXPECT_EQ(first.diag, "DLL Initialized\n");
 }
 
 TEST_F(Attach, FailuresSayWhichStepStoppedStartUp) {
