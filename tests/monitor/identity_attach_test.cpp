@@ -43,23 +43,21 @@ TEST(IdentityAttach, BiosTablesAtStartUpAndTheirFailures) {
             {"status", "get", "14", "0", "get", "4", "0", "get", "8", "0", "get", "257", "0"},
             Env(m));
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        const std::string system = c.bios ? demo::kSystemText : "";
-        const std::string board = c.bios ? demo::kBoardSerial : "";
-        const std::string uuid = c.bios ? demo::kUuidText : "";
-        const std::string serial = c.monitor ? demo::kMonitorSerial : "";
+        const auto got = [](bool ok, const char *fail, const char *text) {
+            return std::string(" rc=") + (ok ? "0" : fail) + " text=" + (ok ? text : "");
+        };
         EXPECT_EQ(LinesStartingWith(r.out, ""),
                   (std::vector<std::string>{
                       "status init=1 eeprom=0 rf=0 monitor=" + std::string(c.monitor ? "1" : "0"),
-                      "get 14 0 rc=" + std::string(c.monitor ? "0" : "51") + " text=" + serial,
-                      "get 4 0 rc=" + std::string(c.bios ? "0" : "61") + " text=" + system,
-                      "get 8 0 rc=" + std::string(c.bios ? "0" : "61") + " text=" + board,
-                      "get 257 0 rc=" + std::string(c.bios ? "0" : "1") + " text=" + uuid}))
+                      "get 14 0" + got(c.monitor, "51", demo::kMonitorSerial),
+                      "get 4 0" + got(c.bios, "61", demo::kSystemText),
+                      "get 8 0" + got(c.bios, "61", demo::kBoardSerial),
+                      "get 257 0" + got(c.bios, "1", demo::kUuidText)}))
             << c.name;
         // Physical memory is opened and closed around each table: EDID, VPD, then the UUID.
         std::vector<std::string> searches;
-        for (const std::string &line : m.pmemLog()) {
+        for (const std::string &line : m.pmemLog())
             if (line.rfind("PMEM SEARCH ", 0) == 0) searches.push_back(line.substr(12, 4));
-        }
         const std::vector<std::string> all = {"4544", "AA55", "5F53"}, none;
         EXPECT_EQ(searches, c.bios ? all : none) << c.name;
         EXPECT_TRUE(PmemClosedAfterEveryOpen(m.pmemLog())) << c.name;
