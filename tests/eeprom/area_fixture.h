@@ -1,9 +1,10 @@
-// A simulated machine with the EEPROM mutex of a scoped namespace, builders of serial-area and
-// memory-module images, and the bus traffic read back from the machine's transfer log.
+// A simulated machine with the EEPROM mutex of a scoped namespace, builders of serial-area
+// images, and the bus traffic read back from the machine's transfer log.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -11,7 +12,6 @@
 #include <numeric>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "eeprom/serial/serial_area.h"
@@ -28,7 +28,6 @@ using Lines = std::vector<std::string>;
 inline uint8_t Sum(const uint8_t *b, size_t n) {
     return static_cast<uint8_t>(std::accumulate(b, b + n, 0u));
 }
-
 inline std::string Text19(std::string s) {
     s.resize(19, '\0');
     return s;
@@ -52,43 +51,29 @@ struct Record {
     std::string text;  // stored text bytes, zero-padded to S - 1
 };
 
+// The sum of the first 16 + S * N bytes of an area image.
+inline uint8_t AreaSum(const qorsim::Image &img, uint8_t s = 20, uint8_t n = 12) {
+    return Sum(img.data(), std::min<size_t>(16 + s * n, 256));
+}
 // A serial area with header geometry S x N, the given records from slot 0 on, balanced.
 inline qorsim::Image AreaImage(uint8_t s = 20, uint8_t n = 12, uint8_t version = 1,
                                const std::vector<Record> &records = {}, uint8_t flags = 0) {
     qorsim::Image img{};
-    std::memcpy(img.data(), "SER#", 4);
-    img[4] = s;
-    img[5] = n;
-    img[6] = version;
+    const uint8_t head[] = {'S', 'E', 'R', '#', s, n, version};
+    std::memcpy(img.data(), head, 7);
     img[7] = static_cast<uint8_t>(0x100 - Sum(img.data(), 7));
     img[9] = flags;
     for (size_t i = 0; i < records.size(); ++i) {
-        const size_t off = 16 + s * i;
-        img[off] = records[i].key;
-        std::memcpy(&img[off + 1], records[i].text.data(),
-                    std::min<size_t>(records[i].text.size(), s - 1u));
+        img[16 + s * i] = records[i].key;
+        const auto &t = records[i].text;
+        std::copy_n(t.begin(), std::min<size_t>(t.size(), s - 1u), &img[17 + s * i]);
     }
-    img[8] = static_cast<uint8_t>(img[8] - Sum(img.data(), std::min<size_t>(16 + s * n, 256)));
+    img[8] = static_cast<uint8_t>(0x100 - AreaSum(img, s, n));
     return img;
 }
 // The 20 x 12 area formatted here, holding the given records.
 inline qorsim::Image Area(const std::vector<Record> &records = {}) {
     return AreaImage(20, 12, 1, records);
-}
-
-// The sum of the first 16 + S * N bytes of an area image.
-inline uint8_t AreaSum(const qorsim::Image &img, uint8_t s = 20, uint8_t n = 12) {
-    return Sum(img.data(), std::min<size_t>(16 + s * n, 256));
-}
-
-// Bus traffic in a compact form: "R A8 10 1" or "W A8 24 4 4142..." ("!" after the
-// length marks a failed transfer).
-inline std::string Compact(const I2cTransfer &t) {
-    std::string s(1, t.dir);
-    s += " " + qorsim::Hex2(t.dev) + " " + qorsim::Hex2(t.off) + " " + std::to_string(t.len);
-    if (!t.ok) s += "!";
-    if (t.dir == 'W') s += " " + qorsim::Hex(t.data);
-    return s;
 }
 
 inline Lines Join(std::initializer_list<Lines> parts) {
@@ -135,9 +120,15 @@ class MachineTest : public ::testing::Test {
         g_state = saved_;
     }
 
+    // Bus traffic in a compact form: "R A8 10 1" or "W A8 24 4 4142..." ("!" after the
+    // length marks a failed transfer).
     Lines Traffic() const {
         Lines out;
-        for (const auto &t : machine_.i2cTransfers()) out.push_back(Compact(t));
+        for (const auto &t : machine_.i2cTransfers()) {
+            out.push_back(std::string(1, t.dir) + " " + qorsim::Hex2(t.dev) + " " +
+                          qorsim::Hex2(t.off) + " " + std::to_string(t.len) + (t.ok ? "" : "!") +
+                          (t.dir == 'W' ? " " + qorsim::Hex(t.data) : ""));
+        }
         return out;
     }
     int Load(uint8_t address = kArea, uint8_t s = 20, uint8_t n = 12, uint8_t version = 1) {
@@ -153,18 +144,15 @@ class MachineTest : public ::testing::Test {
     }
 
     // Another thread can take the mutex within the wait: nothing in this thread holds it.
-    bool MutexFree(std::chrono::milliseconds wait = std::chrono::seconds(2)) {
-        PlatMutex *mutex = g_state.ee_mutex;
+    bool MutexFree() {
         auto taken = std::make_shared<std::promise<void>>();
-        auto future = taken->get_future().share();
-        std::thread([mutex, taken] {
+        probes_.push_back(taken->get_future().share());
+        std::thread([mutex = g_state.ee_mutex, taken] {
             PlatMutexAcquire(mutex);
             PlatMutexRelease(mutex);
             taken->set_value();
         }).detach();
-        const bool ready = future.wait_for(wait) == std::future_status::ready;
-        if (!ready) probes_.push_back(future);
-        return ready;
+        return probes_.back().wait_for(std::chrono::seconds(2)) == std::future_status::ready;
     }
 
     TempMachine machine_;
