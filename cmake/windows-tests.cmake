@@ -76,14 +76,8 @@ foreach(dir ${QORASST_TEST_DIRS})
     continue()
   endif()
   set(target qor_${name}_tests)
-  add_executable(${target} ${sources})
-  target_link_libraries(${target} PRIVATE qor_core qor_test_support qorsim_core
-                        GTest::gtest GTest::gtest_main GTest::gmock)
-  target_compile_options(${target} PRIVATE ${QORASST_WARNINGS})
-  target_compile_definitions(${target} PRIVATE
-    QOR_BIN_DIR="${QORASST_WINE_PRODUCT_BIN}"
-    QOR_SOURCE_DIR="${QORASST_WINE_SOURCE}"
-    QOR_SHARED_DATA_DIR="${QORASST_WINE_SOURCE}/../shared/data")
+  # QOR_BIN_DIR (the Wine path of the product programs) comes with qor_test_support.
+  qor_add_test_program(${target} ${QORASST_WINE_SOURCE} ${sources})
   list(APPEND QORASST_WINDOWS_TESTS ${target})
 endforeach()
 add_custom_target(qor_windows_tests DEPENDS ${QORASST_WINDOWS_TESTS})
