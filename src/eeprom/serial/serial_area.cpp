@@ -17,6 +17,14 @@ constexpr uint8_t kJedecIdOffset = 64;
 constexpr uint8_t kJedecTailOffset = 91;
 constexpr int kJedecTailSize = 8;
 
+// The refusals every record write makes before touching the bus, in their order.
+int RecordWriteRefusal(uint8_t address, uint8_t version, uint8_t device_index) {
+    if (address == 0) return ASSET_ERR_BUS;
+    if (version != kSerialVersion) return ASSET_ERR_VERSION;
+    if (device_index > 7) return ASSET_ERR_INDEX;
+    return ASSET_OK;
+}
+
 uint8_t RecordOffset(uint8_t struct_size, int slot) {
     return static_cast<uint8_t>(kSerialRecordsOffset + struct_size * slot);
 }
@@ -39,9 +47,7 @@ int ReplaceRecord(uint8_t address, uint8_t struct_size, uint8_t offset, const ui
 int WriteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot,
                      uint8_t devtype, uint8_t device_index, const uint8_t *text,
                      SerialWriteOutcome *outcome) {
-    if (address == 0) return ASSET_ERR_BUS;
-    if (version != kSerialVersion) return ASSET_ERR_VERSION;
-    if (device_index > 7) return ASSET_ERR_INDEX;
+    if (int refusal = RecordWriteRefusal(address, version, device_index)) return refusal;
     if (struct_size < 2 || struct_size > kSerialMaxStructSize) return ASSET_ERR_CHECKSUM;
     if (outcome != nullptr) outcome->slot = slot;
     const uint8_t offset = RecordOffset(struct_size, slot);
@@ -143,9 +149,7 @@ int FormatSerialArea(uint8_t address) {
 int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, uint8_t version,
                    uint8_t devtype, uint8_t device_index, const uint8_t *text,
                    SerialWriteOutcome *outcome) {
-    if (address == 0) return ASSET_ERR_BUS;
-    if (version != kSerialVersion) return ASSET_ERR_VERSION;
-    if (device_index > 7) return ASSET_ERR_INDEX;
+    if (int refusal = RecordWriteRefusal(address, version, device_index)) return refusal;
     if (!SerialGeometryUsable(struct_size, eeprom_size)) return ASSET_ERR_CHECKSUM;
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;
