@@ -17,7 +17,7 @@
 
 #include "QORasstW.h"
 #include "eeprom/serial/serial_area.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "platform/hwlib.h"
 #include "platform/mutex.h"
 #include "platform/system.h"

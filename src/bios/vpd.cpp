@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "QORasstW.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "platform/hwlib.h"
 
 const char kVpdSignature[6] =

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "QORasstW.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "platform/hwlib.h"
 
 int BiosIdentMatches(const uint8_t ident[kBiosIdentSize], const char *serial) {

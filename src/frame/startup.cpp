@@ -6,7 +6,7 @@
 #include "QORasstW.h"
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
-#include "frame/state.h"
+#include "frame/frame.h"
 #include "monitor/monitor.h"
 #include "platform/hwlib.h"
 #include "platform/mapping.h"
@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/thread.h"
+#include "state/state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The four status exports: plain reads of the state record, usable even when start-up failed.
 #include "QORasstW.h"
-#include "frame/state.h"
+#include "state/state.h"
 
 extern "C" {
 

@@ -5,7 +5,7 @@
 
 #include "QORasstW.h"
 #include "eeprom/eeprom.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "platform/hwlib.h"
 
 namespace {

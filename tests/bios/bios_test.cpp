@@ -13,7 +13,7 @@
 
 #include "QORasstW.h"
 #include "bios/sysid.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "support/machine.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "eeprom/serial/serial_area.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "platform/mutex.h"
 #include "platform/system.h"
 #include "support/machine.h"

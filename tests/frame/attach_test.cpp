@@ -7,9 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "frame/state.h"
+#include "frame/frame.h"
 #include "platform/mapping.h"
 #include "platform/system.h"
+#include "state/state.h"
 #include "support/child.h"
 #include "support/machine.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "QORasstW.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "support/machine.h"
 
 namespace {

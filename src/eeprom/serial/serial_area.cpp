@@ -4,7 +4,7 @@
 
 #include "QORasstW.h"
 #include "eeprom/eeprom.h"
-#include "frame/state.h"
+#include "state/state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frame/state.h"
+#include "state/state.h"
 
 namespace {
 

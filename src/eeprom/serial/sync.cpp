@@ -6,7 +6,7 @@
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
 #include "eeprom/serial/serial_text.h"
-#include "frame/state.h"
+#include "state/state.h"
 #include "platform/thread.h"
 
 namespace {

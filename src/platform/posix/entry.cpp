@@ -1,6 +1,6 @@
 // Load-time start-up on POSIX: the constructor and destructor stand in for process attach
 // and detach.
-#include "frame/state.h"
+#include "frame/frame.h"
 
 __attribute__((constructor)) static void QorasstProcessAttach() {
     FrameAttach();

@@ -3,7 +3,7 @@
 // uninitialised.
 #include <windows.h>
 
-#include "frame/state.h"
+#include "frame/frame.h"
 #include "platform/win32/exiting.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {

@@ -1,4 +1,5 @@
-// The per-process state record, filled at process attach and read by every export.
+// The per-process state record, filled at process attach and read by every export. Every
+// module may include this; start-up (src/frame/) sits above them all and calls down.
 #pragma once
 
 #include <cstdint>
@@ -69,11 +70,6 @@ void SetDiagText(const char *format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-
-// Process attach and detach: the start-up and release sequences. Called by the platform's
-// entry point (an ELF constructor/destructor, or DllMain).
-void FrameAttach();
-void FrameDetach();
 
 // Lays the serial-cache pointers out for a geometry (record size, record count).
 void LayOutSerialCache(uint8_t struct_size, uint8_t count);
