@@ -2,6 +2,7 @@
 // machine whose area is not yet formatted, namespaces too long for the object names, and what
 // is left of a namespace once its last process is gone.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -76,20 +77,37 @@ TEST(Lifecycle, NamespacesTooLongForTheObjectNamesFailStartUpCleanly) {
 }
 
 #ifndef _WIN32
-// As on Windows, a namespace's objects go with the last process that holds them.
+// What of a namespace is left in the shared-memory directory.
+std::vector<std::string> Leftovers(const std::string &ns) {
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(ns + ".", 0) == 0) left.push_back(name);
+    }
+    return left;
+}
+
+// As on Windows, a namespace's objects go with the last process that holds them; those of a
+// last holder that was killed go as soon as another process starts.
 TEST(Lifecycle, NothingOfANamespaceOutlivesItsLastProcess) {
     TempMachine machine(Preset::kRf);
-    const std::string ns = UniqueNamespace();
+    const std::string ns = UniqueNamespace(), killed = UniqueNamespace();
     const ChildEnv env = {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", ns}};
     TempDir dir;
-    Child first(BinPath("qor_child"), {"touch", dir.file("up"), "wait", dir.file("go")}, env);
+    Child first(BinPath("qor_child"), {"wait", dir.file("go")}, env);
     EXPECT_EQ(RunChild({"status"}, env).exit_code, 0);
     WriteTextFile(dir.file("go"), "");
     EXPECT_EQ(first.Wait().exit_code, 0);
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-        EXPECT_NE(entry.path().filename().string().rfind(ns + ".", 0), 0u) << entry.path();
-    }
+    EXPECT_EQ(Leftovers(ns), std::vector<std::string>{});
+
+    EXPECT_EQ(
+        RunChild({"die"}, {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", killed}})
+            .signal,
+        SIGKILL);
+    EXPECT_EQ(RunChild({"status"}, env).exit_code, 0);
+    EXPECT_EQ(Leftovers(killed), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(ns), std::vector<std::string>{});
 }
 #endif
 

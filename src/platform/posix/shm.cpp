@@ -1,5 +1,6 @@
 #include "platform/posix/shm.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -17,10 +18,15 @@ namespace {
 
 constexpr off_t kHolderByte = 0;
 constexpr off_t kDecisionByte = 1;
+// Ends every object made here, past the size its user asked for, so that leftovers of a
+// killed last holder can be told from anybody else's objects.
+constexpr char kTrailer[16] = "QORasst shared";
+constexpr char kShmDirectory[] = "/dev/shm";
 
 PlatSpinLock g_open_lock;  // guards the list below
 PosixShm *g_open = nullptr;
 bool g_fork_handler = false;
+std::atomic<bool> g_swept{false};
 
 bool ByteLock(int fd, off_t byte, short type, bool wait) {
     struct flock lock {};
@@ -60,6 +66,36 @@ void ReholdAfterFork() {
     g_open_lock.Release();
 }
 
+// A last holder that was killed could not remove its objects: the first object this process
+// holds sweeps away every object made here that nobody holds any more, whatever namespace it
+// belongs to. The locks decide as for a last close, so a process opening it meanwhile starts
+// anew on a fresh object.
+void SweepLeftovers() {
+    DIR *dir = opendir(kShmDirectory);
+    if (dir == nullptr) return;
+    while (const dirent *entry = readdir(dir)) {
+        if (std::strstr(entry->d_name, "QORasst") == nullptr) continue;
+        char name[kShmNameSize];
+        const int n = std::snprintf(name, sizeof name, "/%s", entry->d_name);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof name) continue;
+        const int fd = shm_open(name, O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
+        if (fd < 0) continue;
+        struct stat st {};
+        char trailer[sizeof kTrailer] = {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_size >= static_cast<off_t>(sizeof kTrailer) &&
+            pread(fd, trailer, sizeof trailer, st.st_size - static_cast<off_t>(sizeof trailer)) ==
+                static_cast<ssize_t>(sizeof trailer) &&
+            std::memcmp(trailer, kTrailer, sizeof trailer) == 0 &&
+            ByteLock(fd, kDecisionByte, F_WRLCK, false) &&
+            ByteLock(fd, kHolderByte, F_WRLCK, false) && StillNamed(fd, name)) {
+            shm_unlink(name);
+        }
+        close(fd);
+    }
+    closedir(dir);
+}
+
 void Register(PosixShm *shm) {
     g_open_lock.Acquire();
     if (!g_fork_handler) {
@@ -84,6 +120,7 @@ void Unregister(PosixShm *shm) {
 }  // namespace
 
 bool PosixShmHold(PosixShm *shm, const char *name, uint32_t size, bool *first) {
+    if (!g_swept.exchange(true)) SweepLeftovers();
     // A '/' inside the name would be refused by shm_open; a cut name would meet another's.
     const int n = std::snprintf(shm->name, sizeof shm->name, "/%s", name);
     if (n < 0 || static_cast<size_t>(n) >= sizeof shm->name) {
@@ -110,7 +147,9 @@ bool PosixShmHold(PosixShm *shm, const char *name, uint32_t size, bool *first) {
         *first = ByteLock(fd, kHolderByte, F_WRLCK, false);
         bool ok = true;
         if (*first) {
-            ok = ftruncate(fd, 0) == 0 && ftruncate(fd, size) == 0;
+            ok = ftruncate(fd, 0) == 0 && ftruncate(fd, size + sizeof kTrailer) == 0 &&
+                 pwrite(fd, kTrailer, sizeof kTrailer, size) ==
+                     static_cast<ssize_t>(sizeof kTrailer);
         } else {
             struct stat st {};
             ok = fstat(fd, &st) == 0;

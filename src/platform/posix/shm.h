@@ -4,7 +4,8 @@
 // serialises that decision (open, create, last close), so the object itself is its own guard
 // and nothing else is left in the shared-memory directory. The locks are open-file-description
 // locks: the kernel drops them with the last descriptor, so a crashed holder cannot fool the
-// next process, and a forked child gets a description (and a hold) of its own.
+// next process, and a forked child gets a description (and a hold) of its own. The objects of
+// a killed last holder are swept away by the next process that holds one (see shm.cpp).
 #pragma once
 
 #include <cstddef>
