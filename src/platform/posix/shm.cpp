@@ -46,8 +46,8 @@ bool ByteLock(int fd, off_t byte, short type, bool wait) {
 bool StillNamed(int fd, const char *name) {
     const int probe = shm_open(name, O_RDWR | O_CLOEXEC, 0);
     if (probe < 0) return false;
-    struct stat a {
-    }, b{};
+    struct stat a {};
+    struct stat b {};
     const bool same =
         fstat(fd, &a) == 0 && fstat(probe, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     close(probe);
