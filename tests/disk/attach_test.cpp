@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim_disks.h"
@@ -45,19 +45,39 @@ TEST(DiskAttach, FirstProcessCollectsQueriesAnswerAndRecordsFollow) {
     machine.removeDevice(0xA2);
     const std::string scsi = "ULTRA36LP3CC0A7F2";
     machine.setDevice(0xA8, qorsim::SerialAreaImage({{15, 5, "OLD-DISK"}, {19, 3, scsi}}));
-    qorsim::WriteDisk(machine.path(), 0,
-                      qorsim::IdeDisk(qorsim::IdentifyData("M", "IDE-ONE"), 0));
+    qorsim::WriteDisk(machine.path(), 0, qorsim::IdeDisk(qorsim::IdentifyData("M", "IDE-ONE"), 0));
     qorsim::WriteDisk(machine.path(), 2,
                       qorsim::ScsiDisk(qorsim::InquiryData("V", "ULTRA36LP", "3CC0A7F2"), 3));
-    qorsim::WriteDisk(machine.path(), 5,
-                      qorsim::IdeDisk(qorsim::IdentifyData("M", "IDE-TWO"), 1));
+    qorsim::WriteDisk(machine.path(), 5, qorsim::IdeDisk(qorsim::IdentifyData("M", "IDE-TWO"), 1));
     machine.enableLog();
     const ChildEnv env{{"QORASST_MACHINE", machine.path()},
                        {"QORASST_NAMESPACE", UniqueNamespace()}};
 
     Child first(BinPath("qor_child"),
-                {"get", "2", "0", "get", "2", "1", "get", "2", "2", "get", "2", "3", "get", "15",
-                 "0", "get", "15", "1", "get", "15", "5", "touch", dir.file("ready"), "wait",
+                {"get",
+                 "2",
+                 "0",
+                 "get",
+                 "2",
+                 "1",
+                 "get",
+                 "2",
+                 "2",
+                 "get",
+                 "2",
+                 "3",
+                 "get",
+                 "15",
+                 "0",
+                 "get",
+                 "15",
+                 "1",
+                 "get",
+                 "15",
+                 "5",
+                 "touch",
+                 dir.file("ready"),
+                 "wait",
                  dir.file("release")},
                 env);
     // A later process finds the cache filled and asks no disk itself.
@@ -93,8 +113,9 @@ TEST(DiskAttach, FirstProcessCollectsQueriesAnswerAndRecordsFollow) {
     // The IDE group mismatched: its record deleted, then both disks added; the SCSI group was
     // in line and is left alone.
     EXPECT_EQ(KeysWritten(machine.i2cTransfers()), (std::vector<int>{0x00, 0x78, 0x79}));
-    EXPECT_EQ(machine.device(0xA8),
-              qorsim::SerialAreaImage({{15, 0, Ide("IDE-ONE")}, {19, 3, scsi}, {15, 1, Ide("IDE-TWO")}}));
+    EXPECT_EQ(
+        machine.device(0xA8),
+        qorsim::SerialAreaImage({{15, 0, Ide("IDE-ONE")}, {19, 3, scsi}, {15, 1, Ide("IDE-TWO")}}));
 }
 
 }  // namespace

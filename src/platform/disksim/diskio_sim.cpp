@@ -73,7 +73,9 @@ uint8_t ParseByte(std::istream &in) {
 
 bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
     std::string text;
-    if (!ReadText(dir + "/disks/" + std::to_string(drive) + ".disk", &text)) return false;
+    char name[32];
+    std::snprintf(name, sizeof name, "/disks/%d.disk", drive);
+    if (!ReadText(dir + name, &text)) return false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream in(line.substr(0, line.find('#')));
@@ -248,7 +250,9 @@ PlatDisk *PlatDiskOpen(int drive) {
     }
     SimDrive sim;
     const bool opens = ReadDrive(dir, drive, &sim) && !sim.open_fails;
-    Log(dir, "DISK " + std::to_string(drive) + " OPEN " + (opens ? "ok" : "fail"));
+    char line[32];
+    std::snprintf(line, sizeof line, "DISK %d OPEN %s", drive, opens ? "ok" : "fail");
+    Log(dir, line);
     if (!opens) return nullptr;
     return new (std::nothrow) PlatDisk{nullptr, drive, dir, sim};
 }
@@ -296,7 +300,9 @@ void PlatDiskClose(PlatDisk *disk) {
     if (disk->native != nullptr) {
         NativeDiskClose(disk->native);
     } else {
-        Log(disk->dir, "DISK " + std::to_string(disk->drive) + " CLOSE");
+        char line[32];
+        std::snprintf(line, sizeof line, "DISK %d CLOSE", disk->drive);
+        Log(disk->dir, line);
     }
     delete disk;
 }
