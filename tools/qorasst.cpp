@@ -22,14 +22,22 @@ void Usage(FILE *to) {
     std::fprintf(to,
                  "usage: qorasst [report] [--json]   the inventory of this machine\n"
                  "       qorasst status [--json]     the library's status only\n"
+                 "       qorasst disks [--json]      each drive: method, interface, address\n"
                  "       qorasst serial get|set|delete TYPE INDEX [TEXT]\n");
 }
 
-int Report(bool json, bool status_only) {
+enum class Sections { kAll, kStatus, kDisks };
+
+int Report(bool json, Sections sections) {
     ReportValue report = ReportValue::Object();
-    AddStatusSection(report);
-    if (!status_only) {
+    if (sections == Sections::kDisks) {
+        AddDiskSection(report);
+    } else {
+        AddStatusSection(report);
+    }
+    if (sections == Sections::kAll) {
         AddSerialSection(report);
+        AddDiskSection(report);
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);
@@ -59,14 +67,15 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             Usage(stdout);
             return 0;
-        } else if (command == "report" || command == "status") {
+        } else if (command == "report" || command == "status" || command == "disks") {
             std::fprintf(stderr, "qorasst: unknown option %s\n", argv[i]);
             Usage(stderr);
             return 2;
         }
     }
-    if (command == "report") return Report(json, false);
-    if (command == "status") return Report(json, true);
+    if (command == "report") return Report(json, Sections::kAll);
+    if (command == "status") return Report(json, Sections::kStatus);
+    if (command == "disks") return Report(json, Sections::kDisks);
     std::fprintf(stderr, "qorasst: unknown command %s\n", command.c_str());
     Usage(stderr);
     return 2;

@@ -61,6 +61,36 @@ void DiskCleanText(char *text) {
     }
 }
 
+DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_t *address) {
+    uint8_t identify[kIdentifySize] = {};
+    uint8_t inquiry[kInquiryLength + 1] = {};
+    DiskMethod method = kDiskNone;
+    text[0] = 0;
+    *interface = kIde;
+    *address = 0;
+    if (DiskIdentifySmart(disk, identify) != 0) {
+        method = kDiskSmart;
+    } else if (DiskIdentifyMiniport(disk, identify) != 0) {
+        method = kDiskMiniport;
+    } else if (DiskInquiryPassThrough(disk, inquiry) != 0) {
+        method = kDiskPassThrough;
+    } else {
+        return kDiskNone;
+    }
+    if (method == kDiskPassThrough) {
+        DiskScsiText(inquiry, text);
+        *interface = kScsi;
+    } else {
+        DiskIdeText(identify, text);
+    }
+    *address = kNoAddress;
+    uint32_t path_id = 0, target_id = 0, lun = 0;
+    if (DiskGetScsiAddress(disk, &path_id, &target_id, &lun) != 0) *address = target_id;
+    // The texts are cleaned before they are published, never after.
+    DiskCleanText(text);
+    return method;
+}
+
 void DiskSerialCollector(void *params) {
     const HddThreadParams p = *static_cast<const HddThreadParams *>(params);
     if (!PlatDiskDrivesAnswer()) return;
@@ -69,25 +99,9 @@ void DiskSerialCollector(void *params) {
     for (int drive = 0; drive < kDiskDrives && n < kHddEntries; ++drive) {
         PlatDisk *disk = PlatDiskOpen(drive);
         if (disk == nullptr) continue;
-        uint8_t identify[kIdentifySize] = {};
-        uint8_t inquiry[kInquiryLength + 1] = {};
         char text[kHddTextSize] = {};
-        uint32_t interface = kIde;
-        bool stored = true;
-        if (DiskIdentifySmart(disk, identify) != 0 || DiskIdentifyMiniport(disk, identify) != 0) {
-            DiskIdeText(identify, text);
-        } else if (DiskInquiryPassThrough(disk, inquiry) != 0) {
-            DiskScsiText(inquiry, text);
-            interface = kScsi;
-        } else {
-            stored = false;  // the entry stays empty, both words 0
-        }
-        if (stored) {
-            uint32_t address = kNoAddress;
-            uint32_t path_id = 0, target_id = 0, lun = 0;
-            if (DiskGetScsiAddress(disk, &path_id, &target_id, &lun) != 0) address = target_id;
-            // The texts are cleaned before they are published, never after.
-            DiskCleanText(text);
+        uint32_t interface = 0, address = 0;
+        if (DiskAskDrive(disk, text, &interface, &address) != kDiskNone) {
             Publish(p, n, text, interface, address);
         }
         ++n;

@@ -4,8 +4,16 @@
 
 #include <cstdint>
 
+#include "platform/diskio.h"
+
 // Thread procedure; `params` is the HddThreadParams block of the process.
 void DiskSerialCollector(void *params);
+
+// How a drive answered, and the entry it makes: text, interface word (0 IDE, 1 SCSI) and
+// address word (the target id, or 0xFFFFFFFF when the address request failed). A drive that
+// answers nothing (kDiskNone) leaves text and both words 0.
+enum DiskMethod { kDiskNone, kDiskSmart, kDiskMiniport, kDiskPassThrough };
+DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_t *address);
 
 // The entry texts (at most 19 characters and a zero, in 20 bytes of room).
 constexpr int kDiskTextMax = 19;
