@@ -48,7 +48,8 @@ void DiskScsiText(const uint8_t *inquiry, char *text) {
     const size_t model_length = TrimTrailingSpaces(model);
     TrimTrailingSpaces(serial);
     serial[kDiskTextMax - model_length] = 0;
-    std::snprintf(text, kDiskTextMax + 1, "%s%s", model, serial);
+    std::memcpy(text, model, model_length);
+    std::memcpy(text + model_length, serial, std::strlen(serial) + 1);
 }
 
 void DiskCleanText(char *text) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // ---- control codes --------------------------------------------------------------------------
 
@@ -131,6 +132,17 @@ static_assert(sizeof(DiskMiniportHeader) == 28 && offsetof(DiskMiniportHeader, T
 static_assert(sizeof(DiskMiniportRequest) == 1100 && offsetof(DiskMiniportRequest, present) == 30 &&
               offsetof(DiskMiniportRequest, identify) == 32 &&
               offsetof(DiskMiniportRequest, identify[1]) == 544);
+
+// True for a PIIX IDE identify request with room for its reply: what a miniport answers.
+inline bool DiskIsMiniportIdentify(const void *in, uint32_t in_size, uint32_t out_size) {
+    if (in_size < sizeof(DiskMiniportRequest) || out_size < sizeof(DiskMiniportRequest)) {
+        return false;
+    }
+    DiskMiniportHeader header;
+    std::memcpy(&header, in, sizeof header);
+    return std::memcmp(header.Signature, kMiniportSignature, 7) == 0 &&
+           header.ControlCode == kMiniportIdentify;
+}
 
 // ---- the seam -------------------------------------------------------------------------------
 

@@ -200,18 +200,9 @@ bool SimPassThrough(const SimDrive &d, const void *in, uint32_t in_size, void *o
 
 bool SimMiniport(const SimDrive &d, const void *in, uint32_t in_size, void *out,
                  uint32_t out_size) {
-    if (!d.miniport || in_size < sizeof(DiskMiniportRequest) ||
-        out_size < sizeof(DiskMiniportRequest)) {
-        return false;
-    }
-    DiskMiniportHeader header;
-    std::memcpy(&header, in, sizeof header);
-    if (std::memcmp(header.Signature, kMiniportSignature, 7) != 0 ||
-        header.ControlCode != kMiniportIdentify) {
-        return false;
-    }
+    if (!d.miniport || !DiskIsMiniportIdentify(in, in_size, out_size)) return false;
     auto *reply = static_cast<DiskMiniportRequest *>(out);
-    if (out != in) std::memcpy(&reply->header, &header, sizeof header);
+    if (out != in) std::memcpy(&reply->header, in, sizeof reply->header);
     std::memcpy(reply->present, d.present, 2);
     // The drive's own data lies in the block of its target id; the channel's other device
     // in the other block.

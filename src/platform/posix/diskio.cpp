@@ -134,15 +134,7 @@ bool PassThrough(int fd, const void *in, uint32_t in_size, void *out, uint32_t o
 }
 
 bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_size) {
-    if (in_size < sizeof(DiskMiniportRequest) || out_size < sizeof(DiskMiniportRequest)) {
-        return false;
-    }
-    DiskMiniportHeader header;
-    std::memcpy(&header, in, sizeof header);
-    if (std::memcmp(header.Signature, kMiniportSignature, 7) != 0 ||
-        header.ControlCode != kMiniportIdentify) {
-        return false;
-    }
+    if (!DiskIsMiniportIdentify(in, in_size, out_size)) return false;
     uint8_t identity[kIdentifySize] = {};
     DiskScsiAddress address;
     if (g_posix_disk_calls.ioctl(fd, HDIO_GET_IDENTITY, identity) != 0 || !IdLun(fd, &address)) {
@@ -150,7 +142,7 @@ bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_
     }
     // Linux tells about this drive only: it stands in the block of its target id.
     auto *reply = static_cast<DiskMiniportRequest *>(out);
-    if (out != in) std::memcpy(&reply->header, &header, sizeof header);
+    if (out != in) std::memcpy(&reply->header, in, sizeof reply->header);
     std::memset(
         reply->unused, 0,
         sizeof reply->unused + sizeof reply->present + sizeof reply->identify + sizeof reply->tail);
