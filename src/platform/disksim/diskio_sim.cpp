@@ -153,7 +153,7 @@ void Log(const std::string &dir, const std::string &line) {
 
 void CopyZeroFilled(uint8_t *to, size_t room, const Bytes &from) {
     std::memset(to, 0, room);
-    std::memcpy(to, from.data(), from.size() < room ? from.size() : room);
+    if (!from.empty()) std::memcpy(to, from.data(), from.size() < room ? from.size() : room);
 }
 
 bool SimSmart(const SimDrive &d, const void *in, uint32_t in_size, void *out, uint32_t out_size) {
