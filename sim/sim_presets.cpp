@@ -128,8 +128,13 @@ MachineContents Demo() {
         {8, 0, demo::kBoardSerial},
         {17, 0, demo::kModuleSerials[0]},
         {17, 1, demo::kModuleSerials[1]},
+        {15, demo::kIdeTarget, demo::kIdeSerial},
+        {19, demo::kScsiTarget, demo::kScsiText},
     });
     AddBiosMemory(m);
+    m.disks[0] = IdeDisk(IdentifyData(demo::kIdeModel, demo::kIdeSerial), demo::kIdeTarget);
+    m.disks[1] = ScsiDisk(InquiryData(demo::kScsiVendor, demo::kScsiProduct, demo::kScsiSerial),
+                          demo::kScsiTarget);
     return m;
 }
 
@@ -174,6 +179,7 @@ void WriteMachine(const fs::path &dir, const MachineContents &contents) {
     for (const auto &region : contents.memory) {
         PlaceMemory(dir, static_cast<std::uint32_t>(region.base), region.bytes);
     }
+    for (const auto &[drive, disk] : contents.disks) WriteDisk(dir, drive, disk);
 }
 
 Image ErasedImage() {

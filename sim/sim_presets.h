@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim_disks.h"
 #include "sim_machine.h"
 
 namespace qorsim {
@@ -21,6 +22,7 @@ struct MachineContents {
     std::vector<ConfLine> conf;
     std::map<std::uint8_t, Image> devices;
     std::vector<Region> memory;
+    std::map<int, SimDisk> disks;  // by drive number
 };
 
 MachineContents BuildPreset(Preset preset);
@@ -93,6 +95,17 @@ inline constexpr const char *kUuidText = "6B29F03E-815A-4D12-9C07-E25B31A844D0";
 inline constexpr const char *kMonitorMaker = "QOR";
 inline constexpr const char *kMonitorName = "QORVIEW 1710";
 inline constexpr const char *kMonitorSerial = "QK7A120345";
+
+// Drive 0: an IDE disk that answers SMART, target id 0; drive 1: a SCSI disk that answers
+// pass-through, target id 3.
+inline constexpr const char *kIdeModel = "QOR DT-80G";
+inline constexpr const char *kIdeSerial = "WD-WMAM9C1234567890";  // 19: the whole text
+inline constexpr std::uint8_t kIdeTarget = 0;
+inline constexpr const char *kScsiVendor = "QORSTOR";
+inline constexpr const char *kScsiProduct = "ULTRA36LP";
+inline constexpr const char *kScsiSerial = "3CC0A7F2";
+inline constexpr const char *kScsiText = "ULTRA36LP3CC0A7F2";
+inline constexpr std::uint8_t kScsiTarget = 3;
 }  // namespace demo
 
 }  // namespace qorsim

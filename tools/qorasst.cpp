@@ -19,11 +19,18 @@ void AddStatusSection(ReportValue &report) {
 
 namespace {
 
-int Report(bool json, bool status_only) {
+enum class Sections { kAll, kStatus, kDisks };
+
+int Report(bool json, Sections sections) {
     ReportValue report = ReportValue::Object();
-    AddStatusSection(report);
-    if (!status_only) {
+    if (sections == Sections::kDisks) {
+        AddDiskSection(report);
+    } else {
+        AddStatusSection(report);
+    }
+    if (sections == Sections::kAll) {
         AddSerialSection(report);
+        AddDiskSection(report);
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);
@@ -36,8 +43,8 @@ int Report(bool json, bool status_only) {
     return 0;
 }
 
-// report and status take one option, --json.
-int ReportCommand(const char *name, int argc, char **argv, bool status_only) {
+// report, status and disks take one option, --json.
+int ReportCommand(const char *name, int argc, char **argv, Sections sections) {
     bool json = false;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") != 0) {
@@ -45,14 +52,17 @@ int ReportCommand(const char *name, int argc, char **argv, bool status_only) {
         }
         json = true;
     }
-    return Report(json, status_only);
+    return Report(json, sections);
 }
 
 int FullReport(int argc, char **argv) {
-    return ReportCommand("report", argc, argv, false);
+    return ReportCommand("report", argc, argv, Sections::kAll);
 }
 int StatusReport(int argc, char **argv) {
-    return ReportCommand("status", argc, argv, true);
+    return ReportCommand("status", argc, argv, Sections::kStatus);
+}
+int DiskReport(int argc, char **argv) {
+    return ReportCommand("disks", argc, argv, Sections::kDisks);
 }
 
 // The commands: the help text is made from this table, so a new command is one row here (a
@@ -67,6 +77,8 @@ struct Command {
 const Command kCommands[] = {
     {"report", "[--json]", "the inventory of this machine (the default command)", FullReport},
     {"status", "[--json]", "the library's status only", StatusReport},
+    {"disks", "[--json]", "each drive: the method that answered, interface, address, text",
+     DiskReport},
     {"serial", "get TYPE INDEX", "one serial number, or why there is none", SerialCommand},
     {"serial", "set TYPE INDEX TEXT", "record a serial number", SerialCommand},
     {"serial", "delete TYPE INDEX", "remove the record of a serial number", SerialCommand},

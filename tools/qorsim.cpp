@@ -2,7 +2,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <numeric>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +15,7 @@
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_text.h"
 #include "rfid/rfid.h"
+#include "sim_disks.h"
 #include "sim_machine.h"
 #include "sim_presets.h"
 
@@ -23,7 +29,11 @@ const char kUsage[] =
     "       qorsim dump DIR XX\n"
     "       qorsim conf DIR KEY [VALUE...]\n"
     "       qorsim log DIR on|off|clear\n"
-    "       qorsim counter DIR reset\n";
+    "       qorsim counter DIR reset\n"
+    "       qorsim disk DIR N ide MODEL SERIAL [TARGET]\n"
+    "       qorsim disk DIR N scsi VENDOR PRODUCT SERIAL [TARGET]\n"
+    "       qorsim disk DIR N identify|inquiry FILE [TARGET]\n"
+    "       qorsim disk DIR N remove\n";
 
 int Usage() {
     std::cerr << kUsage;
@@ -126,6 +136,22 @@ int Show(const fs::path &dir) {
             ShowSpd(*img);
         }
     }
+    std::cout << "\ndisks:\n";
+    for (const auto &[drive, text] : ListDisks(dir)) {
+        std::cout << "  drive " << drive << ":";
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            // The data lines are long: their key and size are enough here.
+            const auto space = line.find(' ');
+            const std::string key = line.substr(0, space);
+            if (key == "identify" || key == "inquiry" || key == "miniport_other") {
+                std::cout << " " << key << "(" << (line.size() - space - 1) / 2 << " bytes)";
+            } else {
+                std::cout << " [" << line << "]";
+            }
+        }
+        std::cout << "\n";
+    }
     std::cout << "\nphysical memory:\n";
     for (const auto &r : MergeRegions(ReadRegionFiles(dir))) {
         std::cout << "  " << Hex8(static_cast<std::uint32_t>(r.base)) << ".."
@@ -167,6 +193,46 @@ int Create(const fs::path &dir, const std::string &preset_name) {
     return 0;
 }
 
+std::optional<Bytes> ReadBinary(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// qorsim disk DIR N ...: args from the kind on.
+int Disk(const fs::path &dir, const std::string &number, const std::vector<std::string> &args) {
+    auto drive = ParseNumber(number);
+    if (!drive || *drive >= kDiskDrives || args.empty()) return Usage();
+    const int n = static_cast<int>(*drive);
+    const std::string &kind = args[0];
+    if (kind == "remove" && args.size() == 1) {
+        RemoveDisk(dir, n);
+        return 0;
+    }
+    const std::size_t fixed = kind == "scsi" ? 4 : kind == "ide" ? 3 : 2;
+    if (args.size() != fixed && args.size() != fixed + 1) return Usage();
+    std::uint8_t target = static_cast<std::uint8_t>(n);
+    if (args.size() == fixed + 1) {
+        auto t = ParseNumber(args[fixed]);
+        if (!t || *t > 255) return Fail("not a target id: " + args[fixed]);
+        target = static_cast<std::uint8_t>(*t);
+    }
+    if (kind == "ide") {
+        WriteDisk(dir, n, IdeDisk(IdentifyData(args[1], args[2]), target));
+    } else if (kind == "scsi") {
+        WriteDisk(dir, n, ScsiDisk(InquiryData(args[1], args[2], args[3]), target));
+    } else if (kind == "identify" || kind == "inquiry") {
+        auto data = ReadBinary(args[1]);
+        if (!data) return Fail("cannot read " + args[1]);
+        const std::size_t limit = kind == "identify" ? 512 : 255;
+        if (data->size() > limit) data->resize(limit);
+        WriteDisk(dir, n, kind == "identify" ? IdeDisk(*data, target) : ScsiDisk(*data, target));
+    } else {
+        return Usage();
+    }
+    return 0;
+}
+
 int Run(const std::vector<std::string> &args) {
     if (args.size() < 2) return Usage();
     const std::string &cmd = args[0];
@@ -193,6 +259,8 @@ int Run(const std::vector<std::string> &args) {
         }
         return 0;
     }
+    if (cmd == "disk" && args.size() >= 4)
+        return Disk(dir, args[2], {args.begin() + 3, args.end()});
     if (cmd == "counter" && args.size() == 3 && args[2] == "reset") {
         MachineLock lock(dir);
         WriteCounters(dir, {});

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "QORasstW.h"
+#include "disk/collector.h"
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
 #include "frame/frame.h"
@@ -159,7 +160,8 @@ void FrameAttach() {
     if (hdd_created) {
         g_state.hdd_params = {g_state.hdd_serial, g_state.hdd_interface, g_state.hdd_address};
         std::memset(hdd, 0, kMappingSize);
-        // The disk-serial collector thread starts here.
+        // The disks are asked on their own thread; start-up never waits for them.
+        g_state.worker_thread = PlatThreadStart(DiskSerialCollector, &g_state.hdd_params);
     }
 
     LoadModuleAddresses();

@@ -85,7 +85,7 @@ TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
         AttachReport first = AttachInChild(ready, release);
         EXPECT_EQ(first.initialized, 1);
         EXPECT_EQ(first.diag, "DLL Initialized\n");
-        EXPECT_EQ(first.worker_thread, rf);  // the synchronisation thread, on RF machines only
+        EXPECT_TRUE(first.worker_thread);  // the collector, or the synchronisation thread
 
         while (access(ready.c_str(), F_OK) != 0) usleep(10000);
         AttachReport second = AttachInChild();

@@ -1,6 +1,7 @@
 // The inventory tool end to end: it loads the real library on a simulated machine.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "eeprom/area_fixture.h"
@@ -32,6 +33,19 @@ TEST(Qorasst, ReportsTheDemoMachine) {
                                  "\"device\": \"system\"", "\"type\": 257"}) {
         EXPECT_NE(json.out.find(expected), std::string::npos) << expected;
     }
+
+    // The demo's two disks, as the library found them and as the drives answer (the 95 family
+    // asks no disk).
+    const char *personality = std::getenv("QORASST_PERSONALITY");
+    if (personality != nullptr && std::string(personality) == "win98") return;
+    ChildResult disks = Qorasst(machine, {"disks"});
+    EXPECT_EQ(disks.out,
+              "disks:\n  - drive: 0\n    method: SMART\n    interface: IDE\n    address: 0\n"
+              "    serial: WD-WMAM9C1234567890\n  - drive: 1\n    method: pass-through INQUIRY\n"
+              "    interface: SCSI\n    address: 3\n    serial: ULTRA36LP3CC0A7F2\n");
+    EXPECT_NE(text.out.find("  - device: hard disk\n    type: 2\n    index: 1\n"
+                            "    serial: ULTRA36LP3CC0A7F2\n"),
+              std::string::npos);
 }
 
 TEST(Qorasst, MachineWithoutHardwareStillReports) {

@@ -1,0 +1,26 @@
+// The disk serial collector: asks every drive once, on its own thread, and fills the HDD
+// cache with one entry per drive that opens.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/diskio.h"
+
+// Thread procedure; `params` is the HddThreadParams block of the process.
+void DiskSerialCollector(void *params);
+
+// How a drive answered, and the entry it makes: text, interface word (0 IDE, 1 SCSI) and
+// address word (the target id, or 0xFFFFFFFF when the address request failed). A drive that
+// answers nothing (kDiskNone) leaves text and both words 0.
+enum DiskMethod { kDiskNone, kDiskSmart, kDiskMiniport, kDiskPassThrough };
+DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_t *address);
+
+// The entry texts (at most 19 characters and a zero, in 20 bytes of room).
+constexpr int kDiskTextMax = 19;
+// From IDENTIFY data: the serial-number field (words 10 to 19), byte pairs swapped.
+void DiskIdeText(const uint8_t *identify, char *text);
+// From INQUIRY data: the product identification (up to 11 characters) and the vendor-specific
+// area (the rest of 19), each without trailing spaces.
+void DiskScsiText(const uint8_t *inquiry, char *text);
+// Cuts a text at its first byte outside 0x20 to 0x7E.
+void DiskCleanText(char *text);

@@ -1,0 +1,299 @@
+// The disk seam's dispatch, and the simulated machine's disks. When QORASST_MACHINE names a
+// machine, its disks/<N>.disk files are the drives and the real devices are never touched;
+// otherwise the system's own backend answers. The simulated drives answer the same request
+// blocks a Windows driver would, and log each request as it arrived (disks.log).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/diskio.h"
+#include "platform/diskio_native.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// One simulated drive, as its file describes it.
+struct SimDrive {
+    Bytes identify;
+    Bytes inquiry;
+    Bytes miniport_other;
+    bool open_fails = false;
+    bool smart = false;
+    bool miniport = false;
+    uint8_t present[2] = {0, 0};
+    bool passthrough = false;
+    uint8_t scsi_status = 0;
+    bool address = false;
+    uint8_t port = 0, path = 0, target = 0, lun = 0;
+};
+
+const char *MachineDir() {
+    const char *dir = std::getenv("QORASST_MACHINE");
+    return dir != nullptr && dir[0] != '\0' ? dir : nullptr;
+}
+
+bool ReadText(const std::string &path, std::string *text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Hex digits to at most `limit` bytes; anything else ends the data.
+Bytes ParseHex(const std::string &text, size_t limit) {
+    Bytes out;
+    for (size_t i = 0; i + 1 < text.size() && out.size() < limit; i += 2) {
+        const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0) break;
+        out.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+    return out;
+}
+
+uint8_t ParseByte(std::istream &in) {
+    unsigned long v = 0;
+    std::string word;
+    if (in >> word) v = std::strtoul(word.c_str(), nullptr, 0);
+    return static_cast<uint8_t>(v);
+}
+
+bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
+    std::string text;
+    char name[32];
+    std::snprintf(name, sizeof name, "/disks/%d.disk", drive);
+    if (!ReadText(dir + name, &text)) return false;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream in(line.substr(0, line.find('#')));
+        std::string key, value;
+        if (!(in >> key)) continue;
+        if (key == "identify" && in >> value) {
+            d->identify = ParseHex(value, kIdentifySize);
+        } else if (key == "inquiry" && in >> value) {
+            d->inquiry = ParseHex(value, kInquiryLength);
+        } else if (key == "miniport_other" && in >> value) {
+            d->miniport_other = ParseHex(value, kIdentifySize);
+        } else if (key == "open" && in >> value) {
+            d->open_fails = value == "fail";
+        } else if (key == "smart") {
+            d->smart = true;
+        } else if (key == "miniport") {
+            d->miniport = true;
+            d->present[0] = ParseByte(in);
+            d->present[1] = ParseByte(in);
+        } else if (key == "passthrough") {
+            d->passthrough = true;
+            d->scsi_status = ParseByte(in);
+        } else if (key == "address") {
+            d->address = true;
+            d->port = ParseByte(in);
+            d->path = ParseByte(in);
+            d->target = ParseByte(in);
+            d->lun = ParseByte(in);
+        }
+    }
+    return true;
+}
+
+std::string Hex(const uint8_t *data, size_t size) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < size; ++i) {
+        s.push_back(digits[data[i] >> 4]);
+        s.push_back(digits[data[i] & 0x0F]);
+    }
+    return s;
+}
+
+// The log line shows a pass-through block in its 32-bit layout, the buffer address as zeros,
+// so that logs compare alike whatever the width of an address.
+std::string PassThroughHex(const DiskPassThroughBlock &b) {
+    uint8_t out[44] = {};
+    std::memcpy(out, &b, 20);
+    std::memcpy(out + 24, &b.SenseInfoOffset, 4);
+    std::memcpy(out + 28, b.Cdb, 16);
+    return Hex(out, sizeof out);
+}
+
+void Log(const std::string &dir, const std::string &line) {
+    NativeFileLock *lock = NativeLockFile((dir + "/.lock").c_str());
+    std::string conf;
+    bool on = false;
+    if (ReadText(dir + "/machine.conf", &conf)) {
+        std::istringstream lines(conf);
+        for (std::string l; std::getline(lines, l);) {
+            std::istringstream in(l.substr(0, l.find('#')));
+            std::string key, value;
+            if (in >> key && key == "log") on = (in >> value) && value == "on";
+        }
+    }
+    if (on) {
+        const std::string text = line + "\n";
+        if (std::FILE *f = std::fopen((dir + "/disks.log").c_str(), "ab")) {
+            std::fwrite(text.data(), 1, text.size(), f);
+            std::fclose(f);
+        }
+    }
+    NativeUnlockFile(lock);
+}
+
+void CopyZeroFilled(uint8_t *to, size_t room, const Bytes &from) {
+    std::memset(to, 0, room);
+    if (!from.empty()) std::memcpy(to, from.data(), from.size() < room ? from.size() : room);
+}
+
+bool SimSmart(const SimDrive &d, const void *in, uint32_t in_size, void *out, uint32_t out_size) {
+    if (!d.smart || in_size < sizeof(DiskSmartInput) || out_size < sizeof(DiskSmartOutput)) {
+        return false;
+    }
+    DiskSmartInput input;
+    std::memcpy(&input, in, sizeof input);
+    if (input.bCommandReg != kAtaIdentifyDevice) return false;
+    auto *output = static_cast<DiskSmartOutput *>(out);
+    std::memset(output, 0, sizeof *output);
+    output->cBufferSize = kIdentifySize;
+    CopyZeroFilled(output->bBuffer, kIdentifySize, d.identify);
+    return true;
+}
+
+bool SimAddress(const SimDrive &d, void *out, uint32_t out_size) {
+    if (!d.address || out_size < sizeof(DiskScsiAddress)) return false;
+    const DiskScsiAddress address{sizeof(DiskScsiAddress), d.port, d.path, d.target, d.lun};
+    std::memcpy(out, &address, sizeof address);
+    return true;
+}
+
+bool SimPassThrough(const SimDrive &d, const void *in, uint32_t in_size, void *out,
+                    uint32_t out_size) {
+    if (!d.passthrough || in_size < sizeof(DiskPassThroughBlock) ||
+        out_size < sizeof(DiskPassThroughBlock)) {
+        return false;
+    }
+    DiskPassThroughBlock block;
+    std::memcpy(&block, in, sizeof block);
+    if (block.Length != sizeof(DiskPassThroughBlock) || block.DataBuffer == nullptr) return false;
+    if (block.Cdb[0] == kScsiInquiry && block.DataIn == 1) {
+        const size_t length =
+            block.DataTransferLength < block.Cdb[4] ? block.DataTransferLength : block.Cdb[4];
+        CopyZeroFilled(static_cast<uint8_t *>(block.DataBuffer), length, d.inquiry);
+        block.ScsiStatus = d.scsi_status;
+    } else {
+        block.ScsiStatus = 0x02;  // check condition: a command this drive does not know
+    }
+    std::memcpy(out, &block, sizeof block);
+    return true;
+}
+
+bool SimMiniport(const SimDrive &d, const void *in, uint32_t in_size, void *out,
+                 uint32_t out_size) {
+    if (!d.miniport || !DiskIsMiniportIdentify(in, in_size, out_size)) return false;
+    auto *reply = static_cast<DiskMiniportRequest *>(out);
+    if (out != in) std::memcpy(&reply->header, in, sizeof reply->header);
+    std::memcpy(reply->present, d.present, 2);
+    // The drive's own data lies in the block of its target id; the channel's other device
+    // in the other block.
+    const int own = d.address && d.target <= 1 ? d.target : -1;
+    const int other = own == 0 ? 1 : 0;
+    const Bytes none;
+    for (int block = 0; block < 2; ++block) {
+        const Bytes &data = block == own ? d.identify : block == other ? d.miniport_other : none;
+        CopyZeroFilled(reply->identify[block], kIdentifySize, data);
+    }
+    return true;
+}
+
+}  // namespace
+
+struct PlatDisk {
+    NativeDisk *native;
+    int drive;
+    std::string dir;
+    SimDrive sim;
+};
+
+bool PlatDiskDrivesAnswer() {
+    return NativeDiskDrivesAnswer();
+}
+
+PlatDisk *PlatDiskOpen(int drive) {
+    if (drive < 0 || drive >= kDiskDrives) return nullptr;
+    const char *dir = MachineDir();
+    if (dir == nullptr) {
+        NativeDisk *native = NativeDiskOpen(drive);
+        if (native == nullptr) return nullptr;
+        auto *disk = new (std::nothrow) PlatDisk{native, drive, {}, {}};
+        if (disk == nullptr) NativeDiskClose(native);
+        return disk;
+    }
+    SimDrive sim;
+    const bool opens = ReadDrive(dir, drive, &sim) && !sim.open_fails;
+    char line[32];
+    std::snprintf(line, sizeof line, "DISK %d OPEN %s", drive, opens ? "ok" : "fail");
+    Log(dir, line);
+    if (!opens) return nullptr;
+    return new (std::nothrow) PlatDisk{nullptr, drive, dir, sim};
+}
+
+bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
+                     uint32_t out_size) {
+    if (disk == nullptr || in == nullptr || out == nullptr) return false;
+    if (disk->native != nullptr) {
+        return NativeDiskControl(disk->native, code, in, in_size, out, out_size);
+    }
+    // The request as it arrived, before the answer overwrites a shared block.
+    std::string request;
+    if (code == kIoctlScsiPassThroughDirect && in_size >= sizeof(DiskPassThroughBlock)) {
+        DiskPassThroughBlock block;
+        std::memcpy(&block, in, sizeof block);
+        request = PassThroughHex(block);
+    } else {
+        request = Hex(static_cast<const uint8_t *>(in), in_size);
+    }
+    bool ok = false;
+    switch (code) {
+        case kSmartRcvDriveData:
+            ok = SimSmart(disk->sim, in, in_size, out, out_size);
+            break;
+        case kIoctlScsiGetAddress:
+            ok = SimAddress(disk->sim, out, out_size);
+            break;
+        case kIoctlScsiPassThroughDirect:
+            ok = SimPassThrough(disk->sim, in, in_size, out, out_size);
+            break;
+        case kIoctlScsiMiniport:
+            ok = SimMiniport(disk->sim, in, in_size, out, out_size);
+            break;
+        default:
+            break;
+    }
+    char head[48];
+    std::snprintf(head, sizeof head, "DISK %d %08X ", disk->drive, static_cast<unsigned>(code));
+    Log(disk->dir, head + request + (ok ? " ok" : " fail"));
+    return ok;
+}
+
+void PlatDiskClose(PlatDisk *disk) {
+    if (disk == nullptr) return;
+    if (disk->native != nullptr) {
+        NativeDiskClose(disk->native);
+    } else {
+        char line[32];
+        std::snprintf(line, sizeof line, "DISK %d CLOSE", disk->drive);
+        Log(disk->dir, line);
+    }
+    delete disk;
+}
