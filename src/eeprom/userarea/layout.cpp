@@ -1,12 +1,18 @@
 // The user area's layout rules, without a bus: the type table, the header and area checks of
-// a load, the lookup, and the byte writes a store needs.
+// a load, the lookup, and the byte writes a store needs. Depends on nothing else of the
+// library, so that tools can build it in to explain images offline.
 #include <cstdio>
 #include <cstring>
 
-#include "eeprom/eeprom.h"
 #include "eeprom/userarea/userarea.h"
 
 namespace {
+
+uint8_t ByteSum(const uint8_t *bytes, size_t n) {
+    unsigned sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += bytes[i];
+    return static_cast<uint8_t>(sum);
+}
 
 constexpr UserType kTypes[] = {
     {0xFA, "Network", 7, 2, 9},       {0xFB, "Personalization", 2, 10, 12},
