@@ -34,10 +34,10 @@ int Report(bool json, bool status_only) {
     AddStatusSection(report);
     if (!status_only) {
         AddSerialSection(report);
+        AddUserSection(report);
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);
-        AddUserSection(report);
     }
     if (json) {
         std::printf("%s\n", report.ToJson().c_str());

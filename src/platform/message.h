@@ -5,4 +5,5 @@
 // Windows: a modal box without owner, caption "Info", one OK button; the calling thread waits
 // until it is dismissed. POSIX: the line "Info: <text>" on standard error, written with one
 // call so that the lines of several processes never interleave.
+// Windows falls back to that line when no box can be shown (no desktop).
 void PlatShowMessage(const char *text);
