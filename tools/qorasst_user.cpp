@@ -105,13 +105,6 @@ ReportValue UserStructs(int *code) {
     return list;
 }
 
-void UserUsage(FILE *to) {
-    std::fprintf(to,
-                 "usage: qorasst user [--json]                            the stored structures\n"
-                 "       qorasst user set TYPE [--fixed HEX] STRING...    store one structure\n"
-                 "       qorasst user delete TYPE                         remove it\n");
-}
-
 // ---- inspect ------------------------------------------------------------------------------
 
 // A 256-byte dump: raw bytes, or the rows "00: 55 53 ..." that i2cdump prints.
@@ -284,6 +277,19 @@ int Inspect(const std::string &path, bool json) {
     return sound ? 0 : 1;
 }
 
+// Takes --json out of a command's arguments, wherever it stands.
+std::vector<char *> WithoutJson(int argc, char **argv, bool *json) {
+    std::vector<char *> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            *json = true;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    return rest;
+}
+
 }  // namespace
 
 void AddUserSection(ReportValue &report) {
@@ -293,7 +299,11 @@ void AddUserSection(ReportValue &report) {
     if (code != ASSET_OK) user.Add("result", ReportValue::Text(ResultText(code)));
 }
 
-int UserCommand(int argc, char **argv, bool json) {
+int UserCommand(int all_argc, char **all_argv) {
+    bool json = false;
+    std::vector<char *> args = WithoutJson(all_argc, all_argv, &json);
+    const int argc = static_cast<int>(args.size());
+    char **argv = args.data();
     const std::string verb = argc > 0 ? argv[0] : "";
     if (verb.empty()) {
         int code = 0;
@@ -304,8 +314,7 @@ int UserCommand(int argc, char **argv, bool json) {
     Bytes type;
     if (argc < 2 || !ParseHexBytes(argv[1], &type) || type.size() != 1 ||
         (verb != "set" && verb != "delete") || (verb == "delete" && argc != 2)) {
-        UserUsage(stderr);
-        return 2;
+        return Refuse("user: set TYPE [--fixed HEX] STRING..., or delete TYPE (TYPE in hex)");
     }
     Bytes s = {type[0], 0};
     if (verb == "set") {
@@ -314,10 +323,7 @@ int UserCommand(int argc, char **argv, bool json) {
         Bytes fixed(t != nullptr && t->fixed > 2 ? t->fixed - 2u : 0u, 0);
         if (argc > 3 && std::strcmp(argv[2], "--fixed") == 0) {
             fixed.clear();
-            if (!ParseHexBytes(argv[3], &fixed)) {
-                UserUsage(stderr);
-                return 2;
-            }
+            if (!ParseHexBytes(argv[3], &fixed)) return Refuse("user: --fixed takes hex bytes");
             i = 4;
         }
         s.insert(s.end(), fixed.begin(), fixed.end());
@@ -352,10 +358,9 @@ int UserCommand(int argc, char **argv, bool json) {
     return Print(done, json);
 }
 
-int InspectCommand(int argc, char **argv, bool json) {
-    if (argc != 1) {
-        std::fprintf(stderr, "usage: qorasst inspect FILE [--json]\n");
-        return 2;
-    }
-    return Inspect(argv[0], json);
+int InspectCommand(int argc, char **argv) {
+    bool json = false;
+    const std::vector<char *> args = WithoutJson(argc, argv, &json);
+    if (args.size() != 1) return Refuse("inspect: one FILE is needed");
+    return Inspect(args[0], json);
 }

@@ -30,7 +30,9 @@ int UserCacheDirty() {
         }
         return 1;
     }
-    if ((flags & 1) != 0) return 1;
+    // A cache that holds no area yet (another process may be loading it at start-up, or
+    // there was none to load) is behind whatever the device holds: the access reloads.
+    if ((flags & 1) != 0 || !UserAreaHeaderUsable(g_state.user_area)) return 1;
     return sum != g_state.user_area[kUserOffsetAreaSum] ? 1 : 0;
 }
 
