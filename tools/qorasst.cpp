@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "QORasstW.h"
 
@@ -30,6 +31,7 @@ int Report(bool json, Sections sections) {
     }
     if (sections == Sections::kAll) {
         AddSerialSection(report);
+        AddUserSection(report);
         AddDiskSection(report);
         AddMonitorSection(report);
         AddBiosSection(report);
@@ -82,6 +84,10 @@ const Command kCommands[] = {
     {"serial", "get TYPE INDEX", "one serial number, or why there is none", SerialCommand},
     {"serial", "set TYPE INDEX TEXT", "record a serial number", SerialCommand},
     {"serial", "delete TYPE INDEX", "remove the record of a serial number", SerialCommand},
+    {"user", "[--json]", "the user area's structures (\"Network\" decoded)", UserCommand},
+    {"user", "set TYPE [--fixed HEX] STRING...", "store one user-area structure", UserCommand},
+    {"user", "delete TYPE", "remove the user-area structure of a type", UserCommand},
+    {"inspect", "FILE [--json]", "explain a 256-byte asset-EEPROM dump, offline", InspectCommand},
 };
 
 void Help() {
