@@ -28,6 +28,7 @@ void Usage(FILE *to) {
 int Report(bool json, bool status_only) {
     ReportValue report = ReportValue::Object();
     AddStatusSection(report);
+    AddMachineSection(report);
     if (!status_only) {
         AddSerialSection(report);
         AddMonitorSection(report);

@@ -9,6 +9,8 @@ void AddSerialSection(ReportValue &report);
 void AddMonitorSection(ReportValue &report);
 void AddBiosSection(ReportValue &report);
 void AddRfidSection(ReportValue &report);
+// On a real machine: the bus and physical memory in use, or why they are missing.
+void AddMachineSection(ReportValue &report);
 
 // qorasst serial get|set|delete ...: argv[0] is the verb. Answers the exit status.
 int SerialCommand(int argc, char **argv);
