@@ -40,6 +40,11 @@ int Ask(const char *library, const char *name, std::string &text) {
 
 }  // namespace
 
+int RefusedBusWrites() {
+    auto refused_writes = reinterpret_cast<CountFn>(Find("kelbW.dll", kQorBusRefusedWrites));
+    return refused_writes ? refused_writes() : -1;
+}
+
 void AddMachineSection(ReportValue &report) {
     std::string bus, memory;
     const int bus_usable = Ask("kelbW.dll", kQorBusDiagnostic, bus);
@@ -55,8 +60,7 @@ void AddMachineSection(ReportValue &report) {
     }
     // Refused writes matter where the library wanted to write: an RF board (formatting, the
     // records' synchronisation) or a store that was refused.
-    auto refused_writes = reinterpret_cast<CountFn>(Find("kelbW.dll", kQorBusRefusedWrites));
-    const int refused = refused_writes ? refused_writes() : -1;
+    const int refused = RefusedBusWrites();
     if (refused > 0 || (refused == 0 && AssetIsRfEeprom() != 0)) {
         machine.Add("writes", ReportValue::Text("off, " + std::to_string(refused) +
                                                 " refused (QORASST_I2C_WRITE=1 allows them)"));

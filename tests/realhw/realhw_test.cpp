@@ -223,6 +223,9 @@ TEST(RealBackendInTheLibrary, WithWritesOffNoWriteReachesTheKernel) {
         const ChildResult r = RunChild(commands, KernelEnv(machine));
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_NE(r.out.find("set 4 0 rc=0"), std::string::npos) << r.out;  // refused
+        const ChildResult set =
+            RunChildProgram("qorasst", {"serial", "set", "4", "0", "XYZ987"}, KernelEnv(machine));
+        EXPECT_NE(set.err.find("\nqorasst: bus writes are off"), std::string::npos) << set.err;
         const ChildResult report = RunChildProgram("qorasst", {"report"}, KernelEnv(machine));
         EXPECT_NE(report.out.find("\n  writes: off, "), std::string::npos) << report.out;
 
