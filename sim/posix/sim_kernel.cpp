@@ -13,6 +13,8 @@
 //                            transfers, or SMBus byte transfers only (default i2c)
 //   kernel_i2c_dev missing|denied and kernel_mem missing|denied   open fails with ENOENT or
 //                            EACCES
+//   kernel_claimed XX        a kernel driver holds the 7-bit address XX: I2C_SLAVE answers
+//                            EBUSY there, I2C_SLAVE_FORCE works (may repeat)
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 
@@ -48,6 +50,7 @@ struct Kernel {
     int bus = -1;
     unsigned long funcs = I2C_FUNC_I2C;
     std::string i2c_dev, mem;
+    std::vector<int> claimed;
 };
 
 struct File {
@@ -93,6 +96,8 @@ Kernel ReadKernel() {
                                      : I2C_FUNC_I2C;
         } else if (line.key == "kernel_i2c_dev") {
             k.i2c_dev = v;
+        } else if (line.key == "kernel_claimed") {
+            k.claimed.push_back(static_cast<int>(std::strtol(v.c_str(), nullptr, 16)));
         } else if (line.key == "kernel_mem") {
             k.mem = v;
         }
@@ -238,7 +243,13 @@ int KernelIoctl(int fd, unsigned long request, void *arg) {
         if (it == TheFiles().open.end()) return Fail(EBADF);
         if (it->second.adapter < 0) return Fail(ENOTTY);
         if (request == I2C_SLAVE || request == I2C_SLAVE_FORCE) {
-            it->second.slave = static_cast<int>(reinterpret_cast<long>(arg));
+            const int address = static_cast<int>(reinterpret_cast<long>(arg));
+            if (request == I2C_SLAVE &&
+                std::find(k.claimed.begin(), k.claimed.end(), address) != k.claimed.end()) {
+                Log("SLAVE " + Hex2(address & 0xFF) + " EBUSY");
+                return Fail(EBUSY);
+            }
+            it->second.slave = address;
         }
         f = it->second;
     }
@@ -249,7 +260,7 @@ int KernelIoctl(int fd, unsigned long request, void *arg) {
             return 0;
         case I2C_SLAVE:
         case I2C_SLAVE_FORCE:
-            Log("SLAVE " + Hex2(f.slave & 0xFF));
+            Log((request == I2C_SLAVE ? "SLAVE " : "SLAVE_FORCE ") + Hex2(f.slave & 0xFF));
             return 0;
         case I2C_RDWR:
             return Rdwr(k, f, *static_cast<i2c_rdwr_ioctl_data *>(arg));

@@ -164,6 +164,15 @@ TEST_F(RealBackend, SendsExactRequestsForEachKindOfAdapter) {
         unsetenv("QORASST_I2C_WRITE");
         I2C_Close();
     }
+    // A device a kernel driver holds is read beside it.
+    machine_.conf("kernel_claimed", "54");
+    ASSERT_EQ(I2C_Open(), 1);
+    KernelLog(machine_);
+    uint8_t b = 0;
+    EXPECT_EQ(I2C_SendCommandThenRead(0xA8, 0x05, &b, 1), 0);
+    EXPECT_EQ(b, 0x05);
+    EXPECT_EQ(KernelLog(machine_),
+              (Lines{"SLAVE 54 EBUSY", "SLAVE_FORCE 54", "SMBUS R 54 BYTE 05"}));
 }
 
 TEST_F(RealBackend, PhysicalMemoryIsTheFirstMibOnly) {
