@@ -44,7 +44,7 @@ HWLIB_API int HWLIB_CALL I2C_SendCommandThenWrite(unsigned char device, unsigned
     return dir ? qorsim::I2cWrite(*dir, device, command, buffer, length) : qorsim::kFail;
 }
 
-HWLIB_API int HWLIB_CALL QorBusDiagnostic(char *text, int size) {
+QORDIAG_API int HWLIB_CALL QorBusDiagnostic(char *text, int size) {
     if (Simulated()) return -1;
     std::string why;
     const int usable = qorreal::BusDiagnose(why);
@@ -52,7 +52,7 @@ HWLIB_API int HWLIB_CALL QorBusDiagnostic(char *text, int size) {
     return usable;
 }
 
-HWLIB_API int HWLIB_CALL QorBusRefusedWrites(void) {
+QORDIAG_API int HWLIB_CALL QorBusRefusedWrites(void) {
     return Simulated() ? -1 : qorreal::BusRefusedWrites();
 }
 }

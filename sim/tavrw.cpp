@@ -49,7 +49,7 @@ HWLIB_API int HWLIB_CALL PMemClose(void) {
     return 0;
 }
 
-HWLIB_API int HWLIB_CALL QorPMemDiagnostic(char *text, int size) {
+QORDIAG_API int HWLIB_CALL QorPMemDiagnostic(char *text, int size) {
     if (Simulated()) return -1;
     std::string why;
     const int usable = qorreal::PMemDiagnose(why);
