@@ -5,6 +5,12 @@
 target_compile_definitions(qor_objects PRIVATE _WIN32_WINNT=0x0400 WINVER=0x0400)
 target_compile_definitions(QORasstW PRIVATE _WIN32_WINNT=0x0400 WINVER=0x0400)
 
+# No exceptions in the library (it answers result codes): without them the runtime's unwinder
+# is not linked in, and with it the lock the win32 thread model makes with CreateSemaphoreW,
+# which the 95 family does not implement.
+target_compile_options(qor_objects PRIVATE -fno-exceptions)
+target_compile_options(QORasstW PRIVATE -fno-exceptions)
+
 # QORasstW.dll, not libQORasstW.dll.
 set_target_properties(QORasstW PROPERTIES PREFIX "")
 

@@ -1,10 +1,15 @@
 // qorsim: create, inspect and adjust a simulated machine directory.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
-#include <numeric>
 #include <string>
 #include <vector>
 
+#include "eeprom/eeprom.h"
+#include "eeprom/serial/serial_area.h"
+#include "eeprom/serial/serial_text.h"
+#include "rfid/rfid.h"
 #include "sim_machine.h"
 #include "sim_presets.h"
 
@@ -30,10 +35,6 @@ int Fail(const std::string &message) {
     return 1;
 }
 
-std::uint8_t Sum8(const std::uint8_t *data, std::size_t size) {
-    return static_cast<std::uint8_t>(std::accumulate(data, data + size, 0u));
-}
-
 // Printable characters as they are, anything else as \xNN.
 std::string Printable(const std::uint8_t *data, std::size_t size) {
     std::string s;
@@ -51,26 +52,23 @@ void ShowSerialArea(const Image &img) {
     const unsigned s = img[4], n = img[5];
     std::cout << "    \"SER#\" area: record size " << s << ", slots " << n << ", version "
               << unsigned{img[6]} << ", flags 0x" << Hex2(img[9]) << "\n";
-    std::cout << "    header checksum " << (Sum8(img.data(), 8) == 0 ? "OK" : "BAD");
+    std::cout << "    header checksum " << (ByteSum(img.data(), 8) == 0 ? "OK" : "BAD");
     const std::size_t length = 16 + std::size_t{s} * n;
     if (s < 2 || length > 256) {
         std::cout << ", geometry does not fit the device\n";
         return;
     }
-    std::cout << ", area checksum " << (Sum8(img.data(), length) == 0 ? "OK" : "BAD") << "\n";
+    std::cout << ", area checksum " << (ByteSum(img.data(), length) == 0 ? "OK" : "BAD") << "\n";
     for (unsigned i = 0; i < n; ++i) {
         const std::uint8_t *r = img.data() + 16 + s * i;
         if (r[0] == 0) continue;
-        // Stored form: bit 7 of the first byte set means the text as it stands, clear means
-        // the text continues an "11S" prefix.
-        std::string text;
-        std::size_t len = 0;
-        while (len < s - 1 && r[1 + len] != 0) ++len;
-        if (len > 0 && (r[1] & 0x80)) {
-            text = static_cast<char>(r[1] & 0x7F) + Printable(r + 2, len - 1);
-        } else {
-            text = "11S" + Printable(r + 1, len);
-        }
+        // The display form as the library hands it to callers.
+        char stored[kSerialMaxStructSize] = {};
+        std::copy_n(r + 1, std::min<std::size_t>(s - 1, kSerialMaxStructSize - 1), stored);
+        char display[kSerialBufferSize];
+        SerialDisplayForm(stored, display);
+        const std::string text =
+            Printable(reinterpret_cast<const std::uint8_t *>(display), std::strlen(display));
         std::printf("    slot %2u: key 0x%02X type %2u index %u  %s\n", i, r[0], r[0] >> 3,
                     r[0] & 7, text.c_str());
     }
@@ -80,7 +78,7 @@ void ShowSpd(const Image &img) {
     std::cout << "    SPD: type 0x" << Hex2(img[2]) << ", maker 0x" << Hex2(img[64])
               << ", revision/date/serial " << Hex(img.data() + 91, 8);
     if (img[128] == '1' && img[129] == '1' && img[130] == 'S') {
-        bool ok = static_cast<std::uint8_t>(~Sum8(img.data() + 128, 22)) == img[150];
+        bool ok = static_cast<std::uint8_t>(~ByteSum(img.data() + 128, 22)) == img[150];
         std::cout << ", block " << Printable(img.data() + 128, 22) << " checksum "
                   << (ok ? "OK" : "BAD");
     }
@@ -88,18 +86,14 @@ void ShowSpd(const Image &img) {
 }
 
 void ShowRf(const Image &img) {
-    const std::uint8_t *b = img.data() + 0x10;
-    std::string id;
-    for (int g = 0; g < 14; ++g) {
-        unsigned v = 0;
-        for (int k = 0; k < 6; ++k) {
-            int bit = 12 + 6 * g + k;
-            v = v * 2 + ((b[bit / 8] >> (7 - bit % 8)) & 1u);
-        }
-        id += v < 26 ? static_cast<char>('A' + v) : v < 36 ? static_cast<char>('0' + v - 26) : '?';
-    }
-    std::cout << "    RF identifier block " << Hex(b, 12) << ": " << id << ", checksum "
-              << (Sum8(b, 12) == 0 ? "OK" : "BAD") << "\n";
+    const std::uint8_t *b = img.data() + kRfIdRegister;
+    // Decoded as AssetGetRFID does: nothing when the block does not balance, the characters
+    // up to a group above 35 otherwise.
+    char id[kRfIdTextSize];
+    const int result = RfIdDecode(b, id);
+    std::cout << "    RF identifier block " << Hex(b, kRfIdBlockSize) << ": " << id
+              << (result == 11 ? "? (a group above 35)" : "") << ", checksum "
+              << (result == 7 ? "BAD" : "OK") << "\n";
 }
 
 int Show(const fs::path &dir) {

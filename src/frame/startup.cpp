@@ -37,7 +37,11 @@ char g_empty_text[1] = {0};
 
 PlatMapping *OpenMapping(const char *base, bool *created, uint32_t *error) {
     char name[256];
-    PlatObjectName(base, name, sizeof name);
+    *created = false;
+    if (!PlatObjectName(base, name, sizeof name)) {
+        *error = static_cast<uint32_t>(PlatLastError());
+        return nullptr;
+    }
     bool existed = false;
     PlatMapping *mapping = PlatMappingCreate(name, kMappingSize, &existed, error);
     *created = mapping != nullptr && !existed;
@@ -55,6 +59,22 @@ void CloseHddMapping() {
     PlatMappingClose(g_state.hdd_mapping);
     g_state.hdd_mapping = nullptr;
 }
+
+// The EEPROM mutex held by start-up from the serial-area probe on (see FrameAttach).
+class ProbeLock {
+  public:
+    ProbeLock() : held_(PlatMutexAcquire(g_state.ee_mutex)) {}
+    ~ProbeLock() { End(); }
+    ProbeLock(const ProbeLock &) = delete;
+    ProbeLock &operator=(const ProbeLock &) = delete;
+    void End() {
+        if (held_) PlatMutexRelease(g_state.ee_mutex);
+        held_ = false;
+    }
+
+  private:
+    bool held_;
+};
 
 // The SPD EEPROM addresses of the memory modules: the override key's "addr" values in the
 // order the registry gives them, or the four usual slots when there is no key.
@@ -93,8 +113,9 @@ void FrameAttach() {
     g_state.monitor_present = 1;
 
     char mutex_name[256];
-    PlatObjectName(kMutexName, mutex_name, sizeof mutex_name);
-    g_state.ee_mutex = PlatMutexCreate(mutex_name);
+    g_state.ee_mutex = PlatObjectName(kMutexName, mutex_name, sizeof mutex_name)
+                           ? PlatMutexCreate(mutex_name)
+                           : nullptr;
 
     // A missing monitor or VPD leaves its functions answering their own codes; start-up goes on.
     const int edid_result = MonitorCaptureEDID();
@@ -148,6 +169,11 @@ void FrameAttach() {
         g_state.rf_eeprom = 1;
     }
 
+    // From the probe until the first process has loaded, or formatted and loaded, the area,
+    // no other process probes: one that starts meanwhile would find no area yet and keep "no
+    // EEPROM" for its whole life. The mutex is recursive, so the steps below take it as usual.
+    ProbeLock probe_lock;
+
     uint8_t struct_size = kDefaultStructSize;
     uint8_t count = kDefaultCount;
     uint8_t version = 0;  // no header read: a version every primitive refuses
@@ -197,6 +223,7 @@ void FrameAttach() {
                                     g_state.serial_type, g_state.serial_index, g_state.serial_text);
                 }
             }
+            probe_lock.End();
             // The synchronisation thread waits for the collector (the worker so far) first.
             g_state.sync_params = {g_state.worker_thread,
                                    g_state.rf_eeprom,

@@ -8,5 +8,6 @@ using PlatThreadProc = void (*)(void *arg);
 
 // nullptr when the thread could not be started.
 PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg);
-// Returns once the thread has ended; a null thread returns at once.
+// Returns once the thread has ended; a null thread, or one started by the parent of a forked
+// child (which has none of its parent's threads), returns at once.
 void PlatThreadWait(PlatThread *thread);

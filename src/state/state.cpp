@@ -2,14 +2,25 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "platform/lock.h"
 
 AssetState g_state;
 
+namespace {
+PlatSpinLock g_diag_lock;  // threads of every export write the text
+}  // namespace
+
 void SetDiagText(const char *format, ...) {
+    char text[kDiagSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(g_state.diag_text, sizeof g_state.diag_text, format, args);
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    g_diag_lock.Acquire();
+    std::memcpy(g_state.diag_text, text, sizeof text);
+    g_diag_lock.Release();
 }
 
 void LayOutSerialCache(uint8_t struct_size, uint8_t count) {

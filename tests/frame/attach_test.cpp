@@ -1,15 +1,20 @@
 // Start-up driven directly in forked children, for what only the process itself can see: its
-// diagnostic text and the roles of first and later processes.
+// diagnostic text and the roles of first and later processes; and what a forked child of a
+// process that loaded the library may and may not do.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "frame/frame.h"
 #include "platform/mapping.h"
 #include "platform/system.h"
+#include "platform/thread.h"
 #include "state/state.h"
 #include "support/child.h"
 #include "support/machine.h"
@@ -127,6 +132,60 @@ TEST_F(Attach, FailuresSayWhichStepStoppedStartUp) {
         machine_.clearConf("i2c_open");
         PlatMappingClose(foreign);
     }
+}
+
+// A forked child takes holds of its own on the shared objects: neither its normal exit nor its
+// death removes what its parent still uses, and the parent and a later process keep sharing
+// one cache.
+TEST(Fork, AChildsExitLeavesItsParentsObjectsShared) {
+    TempMachine machine(Preset::kBlank);
+    machine.setDevice(0xA0, qorsim::SerialAreaImage({}));
+    TempDir dir;
+    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
+                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    std::vector<std::string> args;
+    std::istringstream words("set 10 0 PARENT-A fork set 11 0 CHILD-B end fork die end touch " +
+                             dir.file("forked") + " wait " + dir.file("stored") + " get 12 0");
+    for (std::string w; words >> w;) args.push_back(w);
+    Child parent(BinPath("qor_child"), args, env);
+    for (int i = 0; i < 1000 && access(dir.file("forked").c_str(), F_OK) != 0; ++i) usleep(10000);
+    const ChildResult third = RunChild({"get", "11", "0", "set", "12", "0", "THIRD-C"}, env);
+    WriteTextFile(dir.file("stored"), "");
+    const ChildResult r = parent.Wait();
+    EXPECT_EQ(third.out, "get 11 0 rc=0 text=CHILD-B\nset 12 0 rc=1\n");
+    EXPECT_EQ(LinesStartingWith(r.out, "forked"),
+              (std::vector<std::string>{"forked exit=0 signal=0", "forked exit=-1 signal=9"}));
+    EXPECT_EQ(LinesStartingWith(r.out, "get"),
+              std::vector<std::string>{"get 12 0 rc=0 text=THIRD-C"});
+}
+
+// A child forked while a thread of its parent runs has no such thread: waiting for it (as the
+// exit's detach does) returns at once instead of hanging.
+TEST(Fork, AChildDoesNotWaitForItsParentsThreads) {
+    std::atomic<bool> release{false};
+    PlatThread *thread = PlatThreadStart(
+        [](void *flag) {
+            while (!static_cast<std::atomic<bool> *>(flag)->load()) usleep(1000);
+        },
+        &release);
+    ASSERT_NE(thread, nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        PlatThreadWait(thread);
+        _exit(0);
+    }
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        ended = waitpid(pid, nullptr, WNOHANG) == pid;
+        if (!ended) usleep(10000);
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    release = true;
+    PlatThreadWait(thread);
+    EXPECT_TRUE(ended);
 }
 
 }  // namespace

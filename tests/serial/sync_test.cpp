@@ -145,4 +145,21 @@ TEST_F(SyncTest, UnusableAreaLeavesEverything) {
     EXPECT_EQ(TransferCount(), 0u);
 }
 
+// A writer in another process that takes a slot of the group between the thread's decision and
+// its delete keeps its record: the thread decides under the EEPROM mutex, and deletes only the
+// key it decided on.
+TEST_F(SyncTest, AWriterThatTakesAGroupSlotMeanwhileKeepsItsRecord) {
+    Start(Area({{0x78, Marked("OLD-DISK")}}));
+    SetDisk(0, "WD-123", 0, 0);
+    ASSERT_TRUE(PlatMutexAcquire(g_state.ee_mutex));
+    std::thread sync([this] { Run(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the thread meets the mutex
+    EXPECT_EQ(AssetSetSerialNumber(15, 0, ""), 1);
+    EXPECT_EQ(AssetSetSerialNumber(4, 0, "SYSTEM-1"), 1);  // into the slot just freed
+    PlatMutexRelease(g_state.ee_mutex);
+    sync.join();
+    EXPECT_EQ(machine_.device(kArea), Area({{0x20, Marked("SYSTEM-1")}, {0x78, Marked("WD-123")}}));
+    ExpectCacheTrueToDevice("after the thread");
+}
+
 }  // namespace

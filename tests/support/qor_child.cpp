@@ -1,10 +1,14 @@
 // A child process for tests: it loads the real library the way an application does (start-up
 // runs before main) and then runs the commands given as arguments, one line of output each.
+// On POSIX, "fork CMDS... end" runs CMDS in a forked child of this process.
 #include <signal.h>
 #ifdef _WIN32
 #include <windows.h>  // no signals: "die" terminates itself
 #endif
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -82,9 +86,39 @@ int RunCommand(int argc, char **argv, int i) {
 
 }  // namespace
 
+#ifndef _WIN32
+// fork CMDS... end: a forked child runs CMDS and exits (normally, unless they end it); the
+// parent waits for it and prints how it ended.
+int Fork(int argc, char **argv, int i) {
+    int end = i + 1;
+    while (end < argc && std::strcmp(argv[end], "end") != 0) ++end;
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int k = i + 1; k < end;) {
+            const int used = RunCommand(end, argv, k);
+            if (used == 0) std::exit(2);
+            k += used;
+        }
+        std::exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::printf("forked exit=%d signal=%d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return end + 1 - i;
+}
+#endif
+
 int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     for (int i = 1; i < argc;) {
+#ifndef _WIN32
+        if (std::strcmp(argv[i], "fork") == 0) {
+            i += Fork(argc, argv, i);
+            continue;
+        }
+#endif
         int used = RunCommand(argc, argv, i);
         if (used == 0) {
             std::fprintf(stderr, "qor_child: unknown command %s\n", argv[i]);

@@ -9,8 +9,6 @@
 namespace {
 
 constexpr char kSignature[4] = {'S', 'E', 'R', '#'};
-// A deleted record's text: the first S - 1 bytes of 19 letters D and a zero.
-constexpr char kDeleteFiller[21] = "DDDDDDDDDDDDDDDDDDD";
 constexpr uint8_t kModuleBlockOffset = 128;
 constexpr int kModuleBlockSize = 23;
 constexpr uint8_t kJedecIdOffset = 64;
@@ -44,8 +42,9 @@ int ReplaceRecord(uint8_t address, uint8_t struct_size, uint8_t offset, const ui
     return EeVerifyRecord(address, offset, record, struct_size);
 }
 
+// expected_key: -1, or the key the slot must still hold for the write to go ahead.
 int WriteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot,
-                     uint8_t devtype, uint8_t device_index, const uint8_t *text,
+                     uint8_t devtype, uint8_t device_index, const uint8_t *text, int expected_key,
                      SerialWriteOutcome *outcome) {
     if (int refusal = RecordWriteRefusal(address, version, device_index)) return refusal;
     if (struct_size < 2 || struct_size > kSerialMaxStructSize) return ASSET_ERR_CHECKSUM;
@@ -53,6 +52,7 @@ int WriteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint
     const uint8_t offset = RecordOffset(struct_size, slot);
     uint8_t old_bytes[kSerialMaxStructSize];
     if (EeReadBlock(address, offset, old_bytes, struct_size) != 0) return ASSET_ERR_BUS;
+    if (expected_key >= 0 && old_bytes[0] != expected_key) return ASSET_ERR_VERIFY_KEY;
     return ReplaceRecord(address, struct_size, offset, old_bytes, SerialKey(devtype, device_index),
                          text, outcome);
 }
@@ -161,7 +161,7 @@ int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, ui
     if (slot >= 0) {
         // The device already has a record: overwrite it in place.
         return WriteEntryReport(address, struct_size, version, static_cast<uint8_t>(slot), devtype,
-                                device_index, text, outcome);
+                                device_index, text, -1, outcome);
     }
 
     result = ScanForKey(address, struct_size, eeprom_size, 0, &slot);
@@ -186,21 +186,22 @@ int AddEntry(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, uint8_t 
 
 int WriteEntry(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot, uint8_t devtype,
                uint8_t device_index, const uint8_t *text) {
-    return WriteEntryReport(address, struct_size, version, slot, devtype, device_index, text,
+    return WriteEntryReport(address, struct_size, version, slot, devtype, device_index, text, -1,
                             nullptr);
 }
 
 int DeleteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot,
-                      SerialWriteOutcome *outcome) {
+                      int expected_key, SerialWriteOutcome *outcome) {
     if (address == 0) return ASSET_ERR_BUS;
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;
     return WriteEntryReport(address, struct_size, version, slot, 0, 0,
-                            reinterpret_cast<const uint8_t *>(kDeleteFiller), outcome);
+                            reinterpret_cast<const uint8_t *>(kSerialDeleteFiller), expected_key,
+                            outcome);
 }
 
 int DeleteEntry(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot) {
-    return DeleteEntryReport(address, struct_size, version, slot, nullptr);
+    return DeleteEntryReport(address, struct_size, version, slot, -1, nullptr);
 }
 
 int ReadModuleSerial(uint8_t address, char *out) {

@@ -11,7 +11,9 @@ constexpr uint8_t kSerialRecordsOffset = 16;
 constexpr uint8_t kSerialFormatSize = 20;   // record size of the areas formatted here
 constexpr uint8_t kSerialFormatCount = 12;  // record slots of the areas formatted here
 constexpr uint8_t kSerialVersion = 1;
-// The delete filler is 20 bytes, so no record may be longer than 21 bytes (key + 20).
+// A deleted record's text: the first S - 1 bytes of 19 letters D and a zero. The filler is
+// 20 bytes, so no record may be longer than 21 bytes (key + 20).
+inline constexpr char kSerialDeleteFiller[21] = "DDDDDDDDDDDDDDDDDDD";
 constexpr uint8_t kSerialMaxStructSize = 21;
 constexpr int kModuleSerialSize = 23;  // out buffer of ReadModuleSerial
 
@@ -49,5 +51,7 @@ struct SerialWriteOutcome {
 int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, uint8_t version,
                    uint8_t devtype, uint8_t device_index, const uint8_t *text,
                    SerialWriteOutcome *outcome);
+// expected_key: the key the caller decided to delete (the slot's key byte is read before the
+// write anyway); a slot that holds another key by then is left alone with 5. -1: any key.
 int DeleteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot,
-                      SerialWriteOutcome *outcome);
+                      int expected_key, SerialWriteOutcome *outcome);

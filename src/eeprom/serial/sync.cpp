@@ -3,11 +3,12 @@
 #include <cstring>
 
 #include "QORasstW.h"
+#include "eeprom/eeprom.h"
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
 #include "eeprom/serial/serial_text.h"
-#include "state/state.h"
 #include "platform/thread.h"
+#include "state/state.h"
 
 namespace {
 
@@ -37,10 +38,14 @@ bool HddPresent(int entry) {
     return HddText(entry)[0] != 0;
 }
 
+// The caller holds the EEPROM mutex from its decision on, so the cache shows what the device
+// holds; the key check keeps a slot that holds another record all the same.
 void DeleteGroup(const SyncArea &area, uint8_t record_type) {
     for (int slot = 0; slot < area.slots; ++slot) {
         if (g_state.serial_type[slot] == record_type) {
-            DeleteEntry(area.address, area.struct_size, area.version, static_cast<uint8_t>(slot));
+            DeleteEntryReport(area.address, area.struct_size, area.version,
+                              static_cast<uint8_t>(slot),
+                              SerialKey(record_type, g_state.serial_index[slot]), nullptr);
         }
     }
 }
@@ -52,6 +57,9 @@ bool SyncDiskGroup(const SyncArea &area, uint32_t interface, uint8_t record_type
     const uint32_t *addresses = g_state.hdd_address;
     if (interfaces == nullptr || addresses == nullptr) return false;  // no disk cache attached
 
+    // Another process's writer must not take a slot between the decision and the writes.
+    EeLock lock;
+    if (!lock.held()) return false;
     int present = 0;
     for (int e = 0; e < kHddEntries; ++e) {
         if (HddPresent(e) && interfaces[e] == interface) ++present;
@@ -95,6 +103,8 @@ bool SyncModuleGroup(const SyncArea &area) {
             modules[k][0] = 0;
         }
     }
+    EeLock lock;  // as for the disk groups; the module reads go to other devices before it
+    if (!lock.held()) return false;
     bool mismatch = false;
     int matched = 0;
     for (int slot = 0; slot < area.slots; ++slot) {

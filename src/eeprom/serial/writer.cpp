@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr char kDeletedText[] = "DDDDDDDDDDDDDDDDDDD";
-
 struct AreaHeader {
     uint8_t address;
     uint8_t struct_size;
@@ -85,13 +83,14 @@ int WriteUnderLock(int devtype, int device_index, bool erase, const uint8_t *wor
     if (cached >= 0) {
         SetDiagText("Found");
         if (erase) {
-            const int result = DeleteEntryReport(area.address, area.struct_size, area.version,
-                                                 static_cast<uint8_t>(cached), &outcome);
+            const int result =
+                DeleteEntryReport(area.address, area.struct_size, area.version,
+                                  static_cast<uint8_t>(cached), SerialKey(type, index), &outcome);
             if (result != ASSET_OK) {
                 ForgetFailedWrite(area, outcome);
                 return 0;
             }
-            SetCacheSlot(area, cached, 0, 0, kDeletedText);
+            SetCacheSlot(area, cached, 0, 0, kSerialDeleteFiller);
             return 1;
         }
         const int result = AddEntryReport(area.address, area.struct_size, area.eeprom_size,

@@ -3,6 +3,7 @@
 #include "platform/thread.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <new>
@@ -13,6 +14,7 @@ struct PlatThread {
     pthread_mutex_t lock;
     pthread_cond_t ended_cond;
     bool ended;
+    pid_t process;  // the process the thread runs in
     PlatThread *next;
 };
 
@@ -33,8 +35,8 @@ void *Trampoline(void *raw) {
 
 PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
     // Never freed: a handle stays valid for every waiter for the life of the process.
-    auto *thread = new (std::nothrow)
-        PlatThread{proc, arg, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, false, nullptr};
+    auto *thread = new (std::nothrow) PlatThread{
+        proc, arg, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, false, getpid(), nullptr};
     if (thread == nullptr) return nullptr;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -53,7 +55,9 @@ PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
 }
 
 void PlatThreadWait(PlatThread *thread) {
-    if (thread == nullptr) return;
+    // A forked child has none of its parent's threads, only their handles, whose end it would
+    // never see (and whose lock the thread may have held at the fork).
+    if (thread == nullptr || thread->process != getpid()) return;
     pthread_mutex_lock(&thread->lock);
     while (!thread->ended) pthread_cond_wait(&thread->ended_cond, &thread->lock);
     pthread_mutex_unlock(&thread->lock);

@@ -1,21 +1,25 @@
 // Background threads. A thread started from the DLL holds a reference on the DLL for as long
 // as it runs and drops it as it exits (FreeLibraryAndExitThread), so a caller that unloads
 // the library early cannot pull the code and the shared views from under a running thread:
-// the unload then completes when the last thread ends.
+// the unload then completes when the last thread ends. The reference is counted before the
+// thread exists (the DLL is loaded already, so this only counts); a thread whose reference
+// cannot be had is not started, since an unload would then wait for it under the loader lock.
+// Waiters wait for an event the thread sets when its work is done, so the thread's own handle
+// is closed at once.
 #include "platform/thread.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <new>
+#include <cstdlib>
 
 #include "platform/win32/exiting.h"
 
 struct PlatThread {
     PlatThreadProc proc;
     void *arg;
-    HMODULE module;  // reference held by the running thread, or null
-    HANDLE handle;
+    HMODULE module;  // reference held by the running thread, or null in a program
+    HANDLE done;     // set once proc has returned
     DWORD id;
 };
 
@@ -32,22 +36,26 @@ HMODULE OwnModule() {
     return static_cast<HMODULE>(info.AllocationBase);
 }
 
-// A program is never unloaded; only a DLL needs the reference.
-HMODULE ReferenceOwnDll() {
+// A program is never unloaded; only a DLL needs the reference. False when it cannot be had.
+bool ReferenceOwnDll(HMODULE *module) {
+    *module = nullptr;
     HMODULE self = OwnModule();
-    if (self == nullptr || self == GetModuleHandleA(nullptr)) return nullptr;
+    if (self == nullptr) return false;
+    if (self == GetModuleHandleA(nullptr)) return true;
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(self, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return nullptr;
-    // Already loaded: this only counts one more reference.
-    return LoadLibraryA(path);
+    if (length == 0 || length >= sizeof path) return false;
+    *module = LoadLibraryA(path);
+    return *module != nullptr;
 }
 
 DWORD WINAPI Trampoline(LPVOID raw) {
     auto *thread = static_cast<PlatThread *>(raw);
     thread->proc(thread->arg);
+    const HMODULE module = thread->module;
     g_running.fetch_sub(1);
-    if (thread->module != nullptr) FreeLibraryAndExitThread(thread->module, 0);
+    SetEvent(thread->done);
+    if (module != nullptr) FreeLibraryAndExitThread(module, 0);
     return 0;
 }
 }  // namespace
@@ -62,25 +70,33 @@ bool Win32ThreadsCutOff() {
 
 PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
     // Never freed: a handle stays valid for every waiter for the life of the process.
-    auto *thread = new (std::nothrow) PlatThread{proc, arg, nullptr, nullptr, 0};
+    auto *thread = static_cast<PlatThread *>(std::calloc(1, sizeof(PlatThread)));
     if (thread == nullptr) return nullptr;
-    thread->module = ReferenceOwnDll();
+    thread->proc = proc;
+    thread->arg = arg;
+    thread->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (thread->done == nullptr || !ReferenceOwnDll(&thread->module)) {
+        if (thread->done != nullptr) CloseHandle(thread->done);
+        std::free(thread);
+        return nullptr;
+    }
     g_running.fetch_add(1);
     // The 95 family fails CreateThread without somewhere to put the id.
     HANDLE handle = CreateThread(nullptr, 0, Trampoline, thread, 0, &thread->id);
     if (handle == nullptr) {
         g_running.fetch_sub(1);
         if (thread->module != nullptr) FreeLibrary(thread->module);
-        delete thread;
+        CloseHandle(thread->done);
+        std::free(thread);
         return nullptr;
     }
-    thread->handle = handle;
+    CloseHandle(handle);  // nobody waits on the thread itself
     return thread;
 }
 
 void PlatThreadWait(PlatThread *thread) {
-    // A thread never sees its own end: the last thread to drop its reference on the DLL runs
-    // the detach, which waits for the threads, on itself.
+    // A thread never waits for its own end; and once the process is ending nobody waits, since
+    // a thread the system cut off never sets its event.
     if (thread == nullptr || thread->id == GetCurrentThreadId() || g_exiting) return;
-    WaitForSingleObject(thread->handle, INFINITE);
+    WaitForSingleObject(thread->done, INFINITE);
 }
