@@ -47,7 +47,8 @@ set(QORASST_WINE_SOURCE "Z:${CMAKE_SOURCE_DIR}")
 
 # Tests of POSIX code only, or driven by fork(); tests/win32 tests what only Windows has.
 set(QORASST_POSIX_ONLY_TEST_SOURCES frame/attach_test.cpp platform/regfile_test.cpp
-    disk/linux_disk_test.cpp)
+    disk/linux_disk_test.cpp
+    realhw/realhw_test.cpp)
 
 # Support: the child-process runner has its own Windows implementation.
 file(GLOB QORASST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)

@@ -28,6 +28,7 @@ int Report(bool json, Sections sections) {
         AddDiskSection(report);
     } else {
         AddStatusSection(report);
+        AddMachineSection(report);
     }
     if (sections == Sections::kAll) {
         AddSerialSection(report);

@@ -11,6 +11,11 @@ void AddBiosSection(ReportValue &report);
 void AddRfidSection(ReportValue &report);
 // Asks the drives itself, as the library does at start-up.
 void AddDiskSection(ReportValue &report);
+// On a real machine: the bus and physical memory in use, or why they are missing.
+void AddMachineSection(ReportValue &report);
+// Bus writes refused in this process because they are off on a real machine; -1 when writes
+// are allowed or there is no real machine.
+int RefusedBusWrites();
 
 // qorasst serial get|set|delete ...: argv[0] is the verb. Answers the exit status.
 int SerialCommand(int argc, char **argv);

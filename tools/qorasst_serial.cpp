@@ -93,6 +93,9 @@ int SerialCommand(int argc, char **argv) {
     if (AssetSetSerialNumber(type, index, text) == 0) {
         std::fprintf(stderr, "qorasst: serial %d %d not %s: %s\n", type, index,
                      erase ? "deleted" : "stored", RefusalWords(erase));
+        if (RefusedBusWrites() > 0) {
+            std::fprintf(stderr, "qorasst: bus writes are off (QORASST_I2C_WRITE=1 allows them)\n");
+        }
         return 1;
     }
     std::printf("serial %d %d %s\n", type, index, erase ? "deleted" : "stored");

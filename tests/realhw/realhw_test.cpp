@@ -1,0 +1,269 @@
+// The real bus and memory backends, run on the simulated kernel: every request they make is
+// answered from a simulated machine and logged, so the exact i2c-dev and /dev/mem requests
+// are proved without touching this machine's devices.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "eeprom/area_fixture.h"
+#include "hwdiag.h"
+#include "platform/hwlib.h"
+#include "real_sys.h"
+#include "support/child.h"
+#include "support/machine.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines KernelLog(const TempMachine &m) {
+    Lines lines;
+    std::ifstream in(m.path() + "/kernel.log");
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::remove((m.path() + "/kernel.log").c_str());
+    return lines;
+}
+
+// A request that would change a device: an I2C_RDWR write message carrying data, or an SMBus
+// write.
+bool IsStore(const std::string &line) {
+    return line.rfind("SMBUS W", 0) == 0 ||
+           (line.rfind("RDWR", 0) == 0 && line.find(" R") == std::string::npos);
+}
+
+// This process's hardware libraries on the simulated kernel over a machine of its own (never
+// the real one: the kernel is linked in, and no simulated machine is named).
+class RealBackend : public ::testing::Test {
+  protected:
+    RealBackend() {
+        unsetenv(qorsim::kMachineEnv);
+        unsetenv("QORASST_I2C_BUS");
+        unsetenv("QORASST_I2C_WRITE");
+        for (int i = 0; i < 256; ++i) image_[i] = static_cast<uint8_t>(i);
+        machine_.setDevice(0xA8, image_);
+    }
+    void SetUp() override { ASSERT_TRUE(QorSimKernel != nullptr && QorSimKernel() != nullptr); }
+    ~RealBackend() override { I2C_Close(); }
+
+    TempMachine machine_;
+    ScopedEnv kernel_{"QORSIM_KERNEL", machine_.path()};
+    qorsim::Image image_{};
+};
+
+TEST_F(RealBackend, ChoosesTheAdapterOrSaysWhyThereIsNone) {
+    const struct {
+        Lines conf;  // kernel_* lines
+        const char *bus;
+        int usable;
+        std::string text;
+    } cases[] = {
+        {{"kernel_adapter 0 i915 gmbus dpc", "kernel_adapter 3 SMBus PIIX4 adapter port 0 at 0b00",
+          "kernel_adapter 7 SMBus I801 adapter at efa0"},
+         nullptr,
+         1,
+         "i2c-3 \"SMBus PIIX4 adapter port 0 at 0b00\", I2C transfers, writes off"},
+        {{"kernel_adapter 0 i915 gmbus dpc", "kernel_adapter 1 SMBus I801 adapter at efa0"},
+         "i2c-0",
+         1,
+         "i2c-0 \"i915 gmbus dpc\""},
+        {{"kernel_adapter 0 i915 gmbus dpc", "kernel_adapter 1 SMBus I801 adapter at efa0"},
+         "SMBus I801",
+         1,
+         "i2c-1 \"SMBus I801 adapter at efa0\""},
+        {{"kernel_adapter 0 i915 gmbus dpc"},
+         "nvidia",
+         0,
+         "QORASST_I2C_BUS=\"nvidia\" names no I2C adapter (adapters: i2c-0 \"i915 gmbus dpc\")"},
+        {{"kernel_adapter 0 i915 gmbus dpc"},
+         nullptr,
+         0,
+         "no SMBus adapter (adapters: i2c-0 \"i915 gmbus dpc\"): load the SMBus controller's"},
+        {{"kernel_adapter none"},
+         nullptr,
+         0,
+         "no I2C adapters: the kernel lists none (/sys/class/i2c-adapter is missing)"},
+        {{"kernel_i2c_dev missing"},
+         nullptr,
+         0,
+         "/dev/i2c-0 is missing: load the i2c-dev module (modprobe i2c-dev)"},
+        {{"kernel_i2c_dev denied"}, nullptr, 0, "/dev/i2c-0: no permission: run as root"},
+        {{"kernel_funcs block"}, nullptr, 1, "SMBus I2C-block reads, writes off"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        machine_.clearConf("kernel_adapter");
+        for (const auto &line : c.conf) {
+            const auto space = line.find(' ');
+            machine_.addConf(line.substr(0, space), line.substr(space + 1));
+        }
+        if (c.bus) setenv("QORASST_I2C_BUS", c.bus, 1);
+        char text[300] = {};
+        EXPECT_EQ(QorBusDiagnostic(text, sizeof text), c.usable);
+        EXPECT_NE(std::string(text).find(c.text), std::string::npos) << text;
+        EXPECT_EQ(I2C_Open(), c.usable);
+        I2C_Close();
+        unsetenv("QORASST_I2C_BUS");
+        for (const char *key : {"kernel_i2c_dev", "kernel_funcs"}) machine_.clearConf(key);
+    }
+}
+
+// One read, one write and the failures that never reach the bus, for each kind of adapter.
+TEST_F(RealBackend, SendsExactRequestsForEachKindOfAdapter) {
+    const struct {
+        const char *funcs;
+        Lines read;   // 40 bytes (2 for byte reads) at 0x10 of 0xA8
+        Lines write;  // "ABCD" at 0x10 of 0xA8
+    } cases[] = {
+        {"i2c", {"RDWR W54 10 R54 40"}, {"RDWR W54 1041424344"}},
+        {"block",
+         {"SLAVE 54", "SMBUS R 54 BLOCK 10 32", "SMBUS R 54 BLOCK 30 8"},
+         {"SLAVE 54", "SMBUS W 54 BLOCK 10 41424344"}},
+        {"byte",
+         {"SLAVE 54", "SMBUS R 54 BYTE 10", "SMBUS R 54 BYTE 11"},
+         {"SLAVE 54", "SMBUS W 54 BYTE 10 41", "SMBUS W 54 BYTE 11 42", "SMBUS W 54 BYTE 12 43",
+          "SMBUS W 54 BYTE 13 44"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.funcs);
+        machine_.setDevice(0xA8, image_);
+        machine_.conf("kernel_funcs", c.funcs);
+        ASSERT_EQ(I2C_Open(), 1);
+        KernelLog(machine_);
+        const int length = std::string(c.funcs) == "byte" ? 2 : 40;
+        uint8_t in[40] = {};
+        ASSERT_EQ(I2C_SendCommandThenRead(0xA8, 0x10, in, length), 0);
+        EXPECT_EQ(KernelLog(machine_), c.read);
+        EXPECT_TRUE(std::equal(in, in + length, image_.begin() + 0x10));
+
+        const uint8_t abcd[] = {'A', 'B', 'C', 'D'};
+        const int refused = QorBusRefusedWrites();
+        EXPECT_NE(I2C_SendCommandThenWrite(0xA8, 0x10, abcd, 4), 0);  // writes are off
+        setenv("QORASST_I2C_WRITE", "0", 1);
+        EXPECT_NE(I2C_SendCommandThenWrite(0xA8, 0x10, abcd, 4), 0);
+        EXPECT_EQ(KernelLog(machine_), Lines{});
+        EXPECT_EQ(QorBusRefusedWrites(), refused + 2);
+        setenv("QORASST_I2C_WRITE", "1", 1);
+        ASSERT_EQ(I2C_SendCommandThenWrite(0xA8, 0x10, abcd, 4), 0);
+        EXPECT_EQ(KernelLog(machine_), c.write);
+        EXPECT_EQ(machine_.device(0xA8)[0x13], 'D');
+
+        // Refused before the bus: no device (A0), past the end, reserved address, no length.
+        std::fill(std::begin(in), std::end(in), 0xEE);
+        const int failures[] = {
+            I2C_SendCommandThenRead(0xA0, 0, in, 1), I2C_SendCommandThenRead(0xA8, 0xF0, in, 17),
+            I2C_SendCommandThenRead(0x00, 0, in, 1), I2C_SendCommandThenWrite(0xA8, 0xFE, abcd, 4),
+            I2C_SendCommandThenRead(0xA8, 0, in, 0)};
+        for (int rc : failures) EXPECT_EQ(rc, 1);
+        EXPECT_EQ(in[0], 0xEE);
+        const Lines absent = KernelLog(machine_);
+        ASSERT_FALSE(absent.empty());  // only the read of A0 went out, and failed
+        EXPECT_NE(absent.back().find("50"), std::string::npos);
+        unsetenv("QORASST_I2C_WRITE");
+        I2C_Close();
+    }
+    // A device a kernel driver holds is read beside it.
+    machine_.conf("kernel_claimed", "54");
+    ASSERT_EQ(I2C_Open(), 1);
+    KernelLog(machine_);
+    uint8_t b = 0;
+    EXPECT_EQ(I2C_SendCommandThenRead(0xA8, 0x05, &b, 1), 0);
+    EXPECT_EQ(b, 0x05);
+    EXPECT_EQ(KernelLog(machine_),
+              (Lines{"SLAVE 54 EBUSY", "SLAVE_FORCE 54", "SMBUS R 54 BYTE 05"}));
+}
+
+TEST_F(RealBackend, PhysicalMemoryIsTheFirstMibOnly) {
+    machine_.placeMemory(0xFFFF0, {'V', 'P', 'D', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+    uint8_t b[16] = {};
+    EXPECT_EQ(PMemRead(b, 0xFFFF0, 16), 1);  // not open
+    ASSERT_EQ(PMemIsInitialized(), 1);
+    ASSERT_EQ(PMemOpen(), 1);
+    KernelLog(machine_);
+    EXPECT_EQ(PMemRead(b, 0xFFFF0, 16), 0);
+    EXPECT_EQ(b[15], 13);
+    EXPECT_EQ(PMemRead(b, 0xFFFF8, 16), 1);  // passes 1 MiB
+    EXPECT_EQ(PMemRead(b, 0x100000, 1), 1);
+    EXPECT_EQ(PMemSearch("VPD", 0xF0000, 0xFFFFF, 16), 0xFFFF0u);
+    EXPECT_EQ(PMemSearch("VPD", 0xE0000, 0x10FFFF, 16), 0xFFFF0u);  // clamped at 1 MiB
+    EXPECT_EQ(PMemSearch("VPD", 0x100000, 0x1FFFFF, 16), 0u);
+    EXPECT_EQ(KernelLog(machine_),
+              (Lines{"PREAD /dev/mem 000FFFF0 16", "PREAD /dev/mem 000F0000 65536",
+                     "PREAD /dev/mem 000E0000 131072"}));
+    PMemClose();
+    EXPECT_EQ(KernelLog(machine_), Lines{"CLOSE /dev/mem"});
+    for (const char *how : {"missing", "denied"}) {
+        machine_.conf("kernel_mem", how);
+        char text[200] = {};
+        EXPECT_EQ(PMemIsInitialized(), 0);
+        EXPECT_EQ(QorPMemDiagnostic(text, sizeof text), 0);
+        EXPECT_EQ(std::string(text), std::string(how) == "missing"
+                                         ? "/dev/mem is missing (a kernel without it)"
+                                         : "/dev/mem not readable: no permission: run as root");
+    }
+}
+
+// The library in child processes on the simulated kernel.
+ChildEnv KernelEnv(const TempMachine &m, bool writes = false) {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    return {{qorsim::kMachineEnv, ""},
+            {"QORSIM_KERNEL", m.path()},
+            {"LD_PRELOAD", BinPath("libqorsimkernel.so")},
+            {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"},
+            {"QORASST_NAMESPACE", UniqueNamespace()},
+            {"QORASST_I2C_WRITE", writes ? "1" : ""}};
+}
+
+// Every writing path the library has: formatting a blank area on an RF board, the records'
+// synchronisation, clearing the dirty flag, storing and deleting a serial number.
+TEST(RealBackendInTheLibrary, WithWritesOffNoWriteReachesTheKernel) {
+    const std::vector<std::string> commands = {
+        "status", "dirty", "set", "4", "0", "ABC1234", "set", "8", "0", "", "get", "2", "0"};
+    for (bool blank : {true, false}) {
+        SCOPED_TRACE(blank ? "blank RF board" : "dirty area");
+        TempMachine machine(Preset::kRf);
+        if (!blank) machine.setDevice(0xA8, area_test::AreaImage(20, 12, 1, {}, 0x01));
+        std::vector<std::pair<uint8_t, qorsim::Image>> before;
+        for (uint8_t a : qorsim::ListDevices(machine.path()))
+            before.push_back({a, machine.device(a)});
+
+        const ChildResult r = RunChild(commands, KernelEnv(machine));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_NE(r.out.find("set 4 0 rc=0"), std::string::npos) << r.out;  // refused
+        const ChildResult set =
+            RunChildProgram("qorasst", {"serial", "set", "4", "0", "XYZ987"}, KernelEnv(machine));
+        EXPECT_NE(set.err.find("\nqorasst: bus writes are off"), std::string::npos) << set.err;
+        const ChildResult report = RunChildProgram("qorasst", {"report"}, KernelEnv(machine));
+        EXPECT_NE(report.out.find("\n  writes: off, "), std::string::npos) << report.out;
+
+        const Lines log = KernelLog(machine);
+        EXPECT_GT(log.size(), 10u);
+        for (const auto &line : log) EXPECT_FALSE(IsStore(line)) << line;
+        for (const auto &[a, image] : before) EXPECT_EQ(machine.device(a), image) << int(a);
+    }
+    // The same board with writes on is formatted: the test would see a write.
+    TempMachine machine(Preset::kRf);
+    ASSERT_EQ(RunChild({"status"}, KernelEnv(machine, true)).exit_code, 0);
+    const Lines log = KernelLog(machine);
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), IsStore));
+    EXPECT_EQ(machine.device(0xA8)[0], 'S');
+}
+
+TEST(RealBackendInTheLibrary, ReportSaysWhyASourceIsMissing) {
+    TempMachine machine(Preset::kDemo);
+    machine.conf("kernel_i2c_dev", "missing");
+    machine.conf("kernel_mem", "denied");
+    const ChildResult r = RunChildProgram("qorasst", {"status"}, KernelEnv(machine));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("  initialized: no\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("machine:\n  bus: missing: /dev/i2c-0 is missing: load the i2c-dev "
+                         "module (modprobe i2c-dev)\n  physical_memory: missing: /dev/mem not "
+                         "readable: no permission: run as root"),
+              std::string::npos)
+        << r.out;
+}
+
+}  // namespace
