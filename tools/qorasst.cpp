@@ -22,17 +22,25 @@ void Usage(FILE *to) {
     std::fprintf(to,
                  "usage: qorasst [report] [--json]   the inventory of this machine\n"
                  "       qorasst status [--json]     the library's status only\n"
+                 "       qorasst ip [--json]         login and computer name, IP configuration\n"
                  "       qorasst serial get|set|delete TYPE INDEX [TEXT]\n");
 }
 
-int Report(bool json, bool status_only) {
+enum class Scope { kAll, kStatus, kHost };
+
+int Report(bool json, Scope scope) {
     ReportValue report = ReportValue::Object();
-    AddStatusSection(report);
-    if (!status_only) {
+    if (scope == Scope::kHost) {
+        AddHostSection(report);
+    } else {
+        AddStatusSection(report);
+    }
+    if (scope == Scope::kAll) {
         AddSerialSection(report);
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);
+        AddHostSection(report);
     }
     if (json) {
         std::printf("%s\n", report.ToJson().c_str());
@@ -59,14 +67,15 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             Usage(stdout);
             return 0;
-        } else if (command == "report" || command == "status") {
+        } else if (command == "report" || command == "status" || command == "ip") {
             std::fprintf(stderr, "qorasst: unknown option %s\n", argv[i]);
             Usage(stderr);
             return 2;
         }
     }
-    if (command == "report") return Report(json, false);
-    if (command == "status") return Report(json, true);
+    if (command == "report") return Report(json, Scope::kAll);
+    if (command == "status") return Report(json, Scope::kStatus);
+    if (command == "ip") return Report(json, Scope::kHost);
     std::fprintf(stderr, "qorasst: unknown command %s\n", command.c_str());
     Usage(stderr);
     return 2;

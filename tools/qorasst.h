@@ -9,6 +9,7 @@ void AddSerialSection(ReportValue &report);
 void AddMonitorSection(ReportValue &report);
 void AddBiosSection(ReportValue &report);
 void AddRfidSection(ReportValue &report);
+void AddHostSection(ReportValue &report);
 
 // qorasst serial get|set|delete ...: argv[0] is the verb. Answers the exit status.
 int SerialCommand(int argc, char **argv);
