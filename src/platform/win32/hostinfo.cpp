@@ -1,9 +1,12 @@
 // The host's addresses from the Winsock resolver and its routing table from "netstat -r".
 #include "platform/hostinfo.h"
 
-#include <nspapi.h>
+// The Winsock headers need the types of <windows.h> first.
+// clang-format off
 #include <windows.h>
 #include <winsock.h>
+#include <nspapi.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstring>
