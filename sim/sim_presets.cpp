@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <numeric>
 
 namespace qorsim {
@@ -130,6 +131,7 @@ MachineContents Demo() {
         {17, 1, demo::kModuleSerials[1]},
     });
     AddBiosMemory(m);
+    m.host_conf = demo::kHostConf;
     return m;
 }
 
@@ -173,6 +175,9 @@ void WriteMachine(const fs::path &dir, const MachineContents &contents) {
     for (const auto &[address, image] : contents.devices) WriteDevice(dir, address, image);
     for (const auto &region : contents.memory) {
         PlaceMemory(dir, static_cast<std::uint32_t>(region.base), region.bytes);
+    }
+    if (!contents.host_conf.empty()) {
+        std::ofstream(dir / "host.conf", std::ios::binary) << contents.host_conf;
     }
 }
 
