@@ -130,6 +130,14 @@ MachineContents Demo() {
         {17, 0, demo::kModuleSerials[0]},
         {17, 1, demo::kModuleSerials[1]},
     });
+    // A user area as an asset-management agent leaves it: the user, the asset and a lease.
+    m.devices[demo::kUserArea] = UserAreaImage({
+        UserStruct(0xFF, {}, {std::begin(demo::kUserStrings), std::end(demo::kUserStrings)}),
+        UserStruct(0xFD, {0x07, 0xE5, 0x03, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0x01},
+                   {demo::kAssetTag, "Building 3, room 214"}),
+        UserStruct(0xFE, {0x07, 0xE5, 0x03, 0x01, 0x07, 0xE8, 0x02, 0x28, 0x24},
+                   {"LEASE-7781", "QOR Finance"}),
+    });
     AddBiosMemory(m);
     m.host_conf = demo::kHostConf;
     return m;
@@ -242,6 +250,37 @@ Image SerialAreaImage(const std::vector<SerialRecord> &records) {
         std::copy(text.begin(), text.end(), image.begin() + static_cast<std::ptrdiff_t>(at + 1));
     }
     image[8] = ZeroSum(image.data(), image.size());
+    return image;
+}
+
+Bytes UserStruct(std::uint8_t type, const Bytes &fixed, const std::vector<std::string> &strings) {
+    Bytes s;
+    s.reserve(256);
+    s.push_back(type);
+    s.push_back(0);
+    for (std::uint8_t b : fixed) s.push_back(b);
+    for (const auto &text : strings) {
+        for (char c : text) s.push_back(static_cast<std::uint8_t>(c));
+        s.push_back(0);
+    }
+    s[1] = static_cast<std::uint8_t>(s.size());
+    return s;
+}
+
+Image UserAreaImage(const std::vector<Bytes> &structures, std::uint8_t flags) {
+    Image image = ErasedImage();
+    std::fill(image.begin(), image.begin() + 248, std::uint8_t{0});
+    std::size_t used = 16;
+    for (const auto &s : structures) {
+        if (used + s.size() > 248) break;
+        std::copy(s.begin(), s.end(), image.begin() + static_cast<std::ptrdiff_t>(used));
+        used += s.size();
+    }
+    const std::uint8_t header[7] = {'U', 'S', 'R', '#', static_cast<std::uint8_t>(used), 0, 1};
+    std::copy(std::begin(header), std::end(header), image.begin());
+    image[7] = ZeroSum(image.data(), 7);
+    image[9] = flags;
+    image[8] = ZeroSum(image.data(), used);
     return image;
 }
 

@@ -49,6 +49,13 @@ Image SerialAreaImage(const std::vector<SerialRecord> &records);
 // The stored form of a display-form serial (at most 19 stored bytes).
 Bytes StoredSerial(const std::string &display);
 
+// A user area ("USR#", version 1) holding the given structures one after another from offset
+// 16, with both checksums balanced and the given flags byte. Offsets 0xF8 to 0xFF stay erased:
+// the user area never uses them.
+Image UserAreaImage(const std::vector<Bytes> &structures, std::uint8_t flags = 0);
+// One structure: type, size, the fixed bytes, then each string with its NUL.
+Bytes UserStruct(std::uint8_t type, const Bytes &fixed, const std::vector<std::string> &strings);
+
 // The RF device's register block with a valid identifier block in registers 0x10..0x1B
 // (14 characters from A..Z and 0..9).
 Image RfRegisterBlock(const std::string &identifier);
@@ -70,6 +77,9 @@ inline constexpr const char *kModuleSerials[2] = {"11S09N4321YH10AB2C3D4E",
 inline constexpr std::uint8_t kSerialArea = 0xA8;
 inline constexpr std::uint8_t kUserArea = 0xAA;
 inline constexpr std::uint8_t kRfDevice = 0xB8;
+// The demo user area's "User" strings and "Asset" tag.
+inline constexpr const char *kUserStrings[5] = {"jdoe", "Jane", "Doe", "Accounting", "4711"};
+inline constexpr const char *kAssetTag = "ASSET-004217";
 inline constexpr const char *kRfIdentifier = "QOR7K2M9X4TB8A";
 inline constexpr const char *kHostConf =
     "address 192.168.10.23\n"

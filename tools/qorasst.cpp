@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "QORasstW.h"
 
@@ -23,7 +24,10 @@ void Usage(FILE *to) {
                  "usage: qorasst [report] [--json]   the inventory of this machine\n"
                  "       qorasst status [--json]     the library's status only\n"
                  "       qorasst ip [--json]         login and computer name, IP configuration\n"
-                 "       qorasst serial get|set|delete TYPE INDEX [TEXT]\n");
+                 "       qorasst serial get|set|delete TYPE INDEX [TEXT]\n"
+                 "       qorasst user [--json]       the user area's structures\n"
+                 "       qorasst user set TYPE [--fixed HEX] STRING... | delete TYPE\n"
+                 "       qorasst inspect FILE [--json]  explain an EEPROM dump offline\n");
 }
 
 enum class Scope { kAll, kStatus, kHost };
@@ -40,6 +44,7 @@ int Report(bool json, Scope scope) {
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);
+        AddUserSection(report);
         AddHostSection(report);
     }
     if (json) {
@@ -61,6 +66,19 @@ int main(int argc, char **argv) {
         first = 2;
     }
     if (command == "serial") return SerialCommand(argc - 2, argv + 2);
+    if (command == "user" || command == "inspect") {
+        std::vector<char *> rest;
+        for (int i = first; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--json") == 0) {
+                json = true;
+            } else {
+                rest.push_back(argv[i]);
+            }
+        }
+        const int n = static_cast<int>(rest.size());
+        return command == "user" ? UserCommand(n, rest.data(), json)
+                                 : InspectCommand(n, rest.data(), json);
+    }
     for (int i = first; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;

@@ -13,3 +13,9 @@ void AddHostSection(ReportValue &report);
 
 // qorasst serial get|set|delete ...: argv[0] is the verb. Answers the exit status.
 int SerialCommand(int argc, char **argv);
+void AddUserSection(ReportValue &report);
+
+// qorasst user [set|delete ...]: argv[0] is the verb (none: the list). Answers the exit status.
+int UserCommand(int argc, char **argv, bool json);
+// qorasst inspect FILE: explains a 256-byte asset-EEPROM dump; 0 sound, 1 damaged, 2 usage.
+int InspectCommand(int argc, char **argv, bool json);

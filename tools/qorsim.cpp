@@ -1,5 +1,6 @@
 // qorsim: create, inspect and adjust a simulated machine directory.
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <numeric>
 #include <string>
@@ -16,6 +17,7 @@ const char kUsage[] =
     "usage: qorsim create DIR --preset empty|blank|rf|demo\n"
     "       qorsim show DIR\n"
     "       qorsim dump DIR XX\n"
+    "       qorsim write DIR XX FILE [--changed]\n"
     "       qorsim conf DIR KEY [VALUE...]\n"
     "       qorsim log DIR on|off|clear\n"
     "       qorsim counter DIR reset\n";
@@ -159,6 +161,26 @@ int Dump(const fs::path &dir, const std::string &address) {
     return 0;
 }
 
+// Plays an outside writer: the 256 bytes of FILE become the device's image; --changed also
+// sets the changed-outside flag (bit 0 of byte 9) and takes it out of the area checksum
+// (byte 8), as a writer that keeps the area balanced does.
+int Write(const fs::path &dir, const std::string &address, const std::string &file, bool changed) {
+    auto a = ParseNumber("0x" + address);
+    if (!a || *a > 0xFF || (*a & 1) != 0) return Fail("not a bus address: " + address);
+    std::ifstream in(file, std::ios::binary);
+    Image img{};
+    if (!in.read(reinterpret_cast<char *>(img.data()), img.size()) || in.get() != EOF) {
+        return Fail(file + " is not a 256-byte image");
+    }
+    if (changed && (img[9] & 1) == 0) {
+        img[9] = static_cast<std::uint8_t>(img[9] | 1);
+        img[8] = static_cast<std::uint8_t>(img[8] - 1);
+    }
+    MachineLock lock(dir);
+    WriteDevice(dir, static_cast<std::uint8_t>(*a), img);
+    return 0;
+}
+
 int Create(const fs::path &dir, const std::string &preset_name) {
     auto preset = ParsePreset(preset_name);
     if (!preset) return Fail("unknown preset: " + preset_name);
@@ -185,6 +207,9 @@ int Run(const std::vector<std::string> &args) {
     if (!fs::is_directory(dir, ec)) return Fail("no machine directory " + dir.string());
     if (cmd == "show" && args.size() == 2) return Show(dir);
     if (cmd == "dump" && args.size() == 3) return Dump(dir, args[2]);
+    if (cmd == "write" && (args.size() == 4 || (args.size() == 5 && args[4] == "--changed"))) {
+        return Write(dir, args[2], args[3], args.size() == 5);
+    }
     if (cmd == "conf" && args.size() >= 3) {
         SetConfKey(dir, args[2], {args.begin() + 3, args.end()});
         return 0;

@@ -4,9 +4,12 @@
 #include <cstring>
 
 #include "QORasstW.h"
+#include "eeprom/eeprom.h"
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
+#include "eeprom/userarea/userarea.h"
 #include "frame/frame.h"
+#include "hostid/network.h"
 #include "monitor/monitor.h"
 #include "platform/hwlib.h"
 #include "platform/mapping.h"
@@ -207,7 +210,14 @@ void FrameAttach() {
             if (PlatThread *sync = PlatThreadStart(SerialSyncThread, &g_state.sync_params)) {
                 g_state.worker_thread = sync;
             }
-            // Then the user area is loaded and the network identity refreshed.
+            // Then the user area: read, repaired or formatted, and loaded into the cache, with
+            // the mutex held so that no other process stores into it half-way.
+            EeLock user_lock;
+            uint8_t user_version = 0;
+            const bool user_loaded = user_lock.held() && UserAreaBringUp(kUserDevice, &user_version,
+                                                                         g_state.user_area) == 0;
+            // The "Network" structure then records the host this first process starts on.
+            if (user_loaded) UserAreaRefreshNetwork(user_version, g_state.user_area);
         }
         SetDiagText("DLL Initialized\n");
     }

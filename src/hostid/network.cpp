@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "QORasstW.h"
+#include "eeprom/userarea/userarea.h"
 #include "hostid/routes.h"
 
 namespace {
@@ -109,4 +110,20 @@ NetworkStale CheckNetworkStruct(const uint8_t *stored, const uint8_t *built) {
         }
     }
     return NetworkStale::kCurrent;
+}
+
+int UserAreaRefreshNetwork(uint8_t version, uint8_t *cache) {
+    if (version != kUserVersion) return 3;
+    HostIdentity host;
+    GatherHostIdentity(&host);
+    uint8_t stored[kNetworkBufferSize] = {};
+    const bool found = UserAreaFindStruct(cache, kNetworkType, version, stored, nullptr) == 0;
+    // The store may use the free space and the room of the structure it replaces.
+    const int room = kUserAreaSize - cache[kUserOffsetUsed] + (found ? stored[1] : 0);
+    uint8_t built[kNetworkBufferSize];
+    BuildNetworkStruct(host, room, built);
+    if (CheckNetworkStruct(found ? stored : nullptr, built) != NetworkStale::kCurrent) {
+        UserAreaPutStruct(kUserDevice, version, cache, built);
+    }
+    return 0;
 }

@@ -40,3 +40,8 @@ enum class NetworkStale {
     kAddresses,
 };
 NetworkStale CheckNetworkStruct(const uint8_t *stored, const uint8_t *built);
+
+// The start-up refresh: rebuilds the "Network" structure in the loaded area (cache) from the
+// host's names and IP configuration and stores it when the stored one differs. 3 when the
+// version is not 1, else 0 whatever the store gave.
+int UserAreaRefreshNetwork(uint8_t version, uint8_t *cache);

@@ -51,6 +51,29 @@ int RunCommand(int argc, char **argv, int i) {
         std::printf("dirty rc=%d\n", AssetIsSerialCacheDirty());
         return 1;
     }
+    if (cmd == "uget") {  // uget TYPE (hex): the structure as hex, size bytes (2 on a miss)
+        unsigned char buffer[256] = {};
+        int rc = AssetGetUserAreaStruct(
+            buffer, static_cast<unsigned char>(std::strtoul(arg(1), nullptr, 16)));
+        std::printf("uget %s rc=%d ", arg(1), rc);
+        for (int k = 0; k < (rc == 0 ? buffer[1] : 2); ++k) std::printf("%02X", buffer[k]);
+        std::printf("\n");
+        return 2;
+    }
+    if (cmd == "uset") {  // uset HEX: AssetSetUserAreaStruct
+        unsigned char s[256] = {};
+        const char *hex = arg(1);
+        for (size_t k = 0; hex[2 * k] != 0 && hex[2 * k + 1] != 0 && k < sizeof s; ++k) {
+            const char pair[3] = {hex[2 * k], hex[2 * k + 1], 0};
+            s[k] = static_cast<unsigned char>(std::strtoul(pair, nullptr, 16));
+        }
+        std::printf("uset %.4s rc=%d\n", hex, AssetSetUserAreaStruct(s));
+        return 2;
+    }
+    if (cmd == "udirty") {
+        std::printf("udirty rc=%d\n", AssetIsUserCacheDirty());
+        return 1;
+    }
     if (cmd == "sleep") {  // sleep MILLISECONDS
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(arg(1))));
         std::printf("slept\n");

@@ -80,4 +80,79 @@ TEST(Qorasst, SerialGetsSetsAndDeletes) {
     EXPECT_EQ(machine.device(area_test::kArea), area_test::Area({{0, std::string(19, 'D')}}));
 }
 
+TEST(Qorasst, UserStructuresListedStoredAndDeleted) {
+    TempMachine machine(Preset::kRf);
+    machine.setDevice(0xAA, qorsim::UserAreaImage({}));
+    // Every run's start-up records this host's addresses in the "Network" structure.
+    WriteTextFile(machine.path() + "/host.conf",
+                  "address 192.168.0.2\nroute 0.0.0.0 0.0.0.0 192.168.0.1 192.168.0.2\n"
+                  "route 192.168.0.0 255.255.255.0 0.0.0.0 192.168.0.2\n");
+    const struct {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out, err;
+    } steps[] = {
+        {{"set", "FF", "jdoe", "Jane", "", "", ""},
+         0,
+         "stored: FF\nbytes: FF0F6A646F65004A616E6500000000\n",
+         ""},
+        {{"set", "FE", "--fixed", "01", "a", "b"}, 2, "", "(Lease) corrupted"},
+        {{"set", "FA", "--fixed", "01C0A80001C0A80002FFFFFF00", "host", "jdoe"},
+         0,
+         "stored: FA\n",
+         ""},
+        {{"--json"},
+         0,
+         "\"gateway\": \"192.168.0.1\",\n    \"addresses\": [\n      \"192.168.0.2/255.255.255.0\"",
+         ""},
+        {{"delete", "FF"}, 0, "deleted: FF\n", ""},
+        {{}, 0, "- type: FA\n  name: Network\n", ""},
+    };
+    for (auto s : steps) {
+        s.args.insert(s.args.begin(), "user");
+        const ChildResult r = Qorasst(machine, s.args);
+        EXPECT_EQ(r.exit_code, s.exit_code) << s.args.back();
+        EXPECT_NE(r.out.find(s.out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(s.err), std::string::npos) << r.err;
+    }
+}
+
+TEST(Qorasst, InspectExplainsDumpsOffline) {
+    TempDir dir;
+    auto raw = [&](const std::string &name, const qorsim::Image &img) {
+        WriteTextFile(dir.file(name), std::string(img.begin(), img.end()));
+        return dir.file(name);
+    };
+    std::string dump = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    const auto sound = qorsim::UserAreaImage({qorsim::UserStruct(0xFF, {}, {"a", "", "", "", ""})});
+    for (int row = 0; row < 256; row += 16) {
+        char line[8];
+        std::snprintf(line, sizeof line, "%02x:", row);
+        dump += line;
+        for (int i = 0; i < 16; ++i) dump += " " + qorsim::Hex2(sound[row + i]);
+        dump += "    ................\n";
+    }
+    WriteTextFile(dir.file("dump.txt"), dump);
+    const struct {
+        std::string file;
+        int exit_code;
+        std::string out;
+    } cases[] = {
+        {dir.file("dump.txt"), 0, "problems: (none)"},
+        {raw("serial.bin", area_test::Area({{0x20, "ABC"}})), 0, "text: 11SABC"},
+        {raw("user6.bin", qorsim::UserAreaImage({{0xFF, 6, 0, 0, 0, 0}})), 1,
+         "    \"structure at offset 16: message \\\"Keystrata Warning -- UserArea structure "
+         "type FF (User) corrupted.  The problem will be corrected.\\\"\",\n    \"repair: the "
+         "first structure of type FF is replaced by its blank (size 7) in 10 single-byte "
+         "writes\""},
+        {raw("erased.bin", qorsim::ErasedImage()), 1, "no signature"},
+    };
+    for (const auto &c : cases) {
+        const ChildResult r = RunChildProgram("qorasst", {"inspect", c.file, "--json"});
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.file << r.out;
+        const ChildResult t = RunChildProgram("qorasst", {"inspect", c.file});
+        EXPECT_NE((r.out + t.out).find(c.out), std::string::npos) << r.out << t.out;
+    }
+}
+
 }  // namespace

@@ -1,0 +1,72 @@
+// The user-area exports: one structure read or stored at a time, and the dirty check. Each
+// holds the EEPROM mutex for its whole work, so that stores of several threads and processes
+// keep both checksums balanced and the shared cache equal to the device.
+#include <cstring>
+
+#include "QORasstW.h"
+#include "eeprom/eeprom.h"
+#include "eeprom/userarea/userarea.h"
+#include "state/state.h"
+
+namespace {
+
+// The part of the dirty check that runs with the mutex held.
+int UserCacheDirty() {
+    uint8_t flags = 0;
+    uint8_t sum = 0;
+    if (EeReadBlock(kUserDevice, kUserOffsetFlags, &flags, 1) != 0) return 0;
+    if (EeReadBlock(kUserDevice, kUserOffsetAreaSum, &sum, 1) != 0) return 0;
+    // Without a loaded area in the cache the device at 0xAA may be something else (a memory
+    // module's SPD EEPROM answers there on some boards): it is compared, never written.
+    if ((flags & 1) != 0 && UserAreaHeaderUsable(g_state.user_area)) {
+        const auto cleared = static_cast<uint8_t>(flags & ~1);
+        if (EeWriteBlock(kUserDevice, kUserOffsetFlags, &cleared, 1) != 0) return 1;
+        // The flag's bit leaves the area: the checksum takes it back so the area balances.
+        const auto balanced = static_cast<uint8_t>(sum + 1);
+        if (EeWriteBlock(kUserDevice, kUserOffsetAreaSum, &balanced, 1) != 0) {
+            // Put the flag back rather than leave an area that no longer balances (which the
+            // next start-up would format); the next check tries again.
+            EeWriteBlock(kUserDevice, kUserOffsetFlags, &flags, 1);
+        }
+        return 1;
+    }
+    if ((flags & 1) != 0) return 1;
+    return sum != g_state.user_area[kUserOffsetAreaSum] ? 1 : 0;
+}
+
+// Not initialised: 101. Otherwise the cache is brought in line when the device changed.
+int BeginAccess() {
+    if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    if (UserCacheDirty() != 0) UserAreaReload(kUserDevice, g_state.user_area);
+    return ASSET_OK;
+}
+
+}  // namespace
+
+extern "C" QORASST_API int QORASST_CALL AssetIsUserCacheDirty(void) {
+    if (g_state.initialized == 0) return 0;
+    EeLock lock;
+    if (!lock.held()) return 0;
+    return UserCacheDirty();
+}
+
+extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *buffer,
+                                                               unsigned char type) {
+    if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    EeLock lock;
+    int result = lock.held() ? BeginAccess() : ASSET_ERR_BUS;
+    if (result == ASSET_OK) {
+        result = UserAreaFindStruct(g_state.user_area, type, kUserVersion, buffer, nullptr);
+    }
+    if (result != ASSET_OK) UserBlankStruct(type, buffer);
+    return result;
+}
+
+extern "C" QORASST_API int QORASST_CALL AssetSetUserAreaStruct(const unsigned char *structure) {
+    if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    EeLock lock;
+    if (!lock.held()) return ASSET_ERR_BUS;
+    const int begun = BeginAccess();
+    if (begun != ASSET_OK) return begun;
+    return UserAreaPutStruct(kUserDevice, kUserVersion, g_state.user_area, structure);
+}
