@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "QORasstW.h"
+#include "eeprom/userarea/userarea.h"
 #include "hostid/network.h"
 #include "hostid/routes.h"
 #include "state/state.h"
@@ -25,11 +26,7 @@
 namespace {
 
 std::string Fixture(const std::string &name) {
-    std::string path = std::string(QOR_SOURCE_DIR) + "/tests/hostid/" + name;
-#ifdef _WIN32
-    for (char &c : path) c = c == '/' ? '\\' : c;
-#endif
-    return path;
+    return std::string(QOR_SOURCE_DIR) + "/tests/hostid/" + name;
 }
 
 // A REGEDIT4 fixture as the machine registry. POSIX reads the file that QORASST_REGISTRY names;
@@ -37,8 +34,9 @@ std::string Fixture(const std::string &name) {
 // removing values only: it names keys the system holds itself, which must stay).
 class Registry {
   public:
-    explicit Registry(const std::string &name) : path_(Fixture(name)) {
+    explicit Registry(const std::string &path) : path_(path) {
 #ifdef _WIN32
+        for (char &c : path_) c = c == '/' ? '\\' : c;
         char windows[MAX_PATH];
         GetWindowsDirectoryA(windows, sizeof windows);
         Child regedit(std::string(windows) + "\\regedit.exe", {"/S", path_}, {});
@@ -92,7 +90,7 @@ class HostNames : public ::testing::Test {
 };
 
 TEST_F(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
-    Registry registry("names.reg");
+    Registry registry(Fixture("names.reg"));
     const std::string long_name =
         "QORPC95-A-NAME-OF-SIXTY-FOUR-CHARACTERS-THAT-64-BYTE-BUFFERS-CUT";
     struct Case {
@@ -131,7 +129,7 @@ TEST_F(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
     EXPECT_EQ(AssetGetSystemName(nullptr, 64), 0);
 
     // A key without the value: 0 and an empty name.
-    Registry nouser("nouser.reg");
+    Registry nouser(Fixture("nouser.reg"));
     g_state.is_nt = 1;
     char name[64] = "stale";
     EXPECT_EQ(AssetGetLoginName(name, sizeof name), 0);
@@ -268,7 +266,7 @@ TEST(RouteTable, ReadsLinesAsALineBufferDoesAndStopsAt256Rows) {
 // The exports on a simulated host: its addresses and rows from the machine's host.conf, the
 // names from the fixture, and not one bus transfer.
 TEST_F(MachineFixture, HostExportsAnswerFromTheSimulatedHostWithoutBusTraffic) {
-    Registry registry("names.reg");
+    Registry registry(Fixture("names.reg"));
     g_state.is_nt = 1;
     WriteTextFile(machine_.path() + "/host.conf",
                   "# a host of two addresses\naddress 192.168.1.10\naddress 10.0.0.5\n"
@@ -375,7 +373,7 @@ TEST(NetworkStruct, StaleTestsDecideInTheirOrder) {
 
 // qorasst ip shows what the exports give, in the platform family's names.
 TEST(HostTool, ShowsNamesAddressesAndGateway) {
-    Registry registry("names.reg");
+    Registry registry(Fixture("names.reg"));
     TempMachine machine;
     WriteTextFile(machine.path() + "/host.conf",
                   "address 192.168.1.10\naddress 10.0.0.5\n"
@@ -401,6 +399,130 @@ TEST(HostTool, ShowsNamesAddressesAndGateway) {
               std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"gateway\": \"192.168.1.1\""), std::string::npos);
+}
+
+// The start-up refresh in first processes on an RF machine: what lands in the "Network"
+// structure, and exactly which bytes of the user area are written for it.
+TEST(NetworkRefresh, StoresTheHostOnceAndRewritesWhatChanged) {
+    TempMachine machine(Preset::kRf);  // the user area erased: formatted at the first start-up
+    TempDir dir;
+    const std::string onlink = "route 192.168.1.0 255.255.255.0 0.0.0.0 192.168.1.10\n";
+    const std::string deflt = "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10\n";
+    const std::string one = "address 192.168.1.10\n";
+    const qorsim::Bytes pair = {192, 168, 1, 10, 255, 255, 255, 0}, gw = {192, 168, 1, 1};
+    const qorsim::Bytes user7 = {0xFF, 7, 0, 0, 0, 0, 0};
+    // The structure by hand: type, size, count, gateway, addresses and masks, two names.
+    auto network = [](uint8_t count, qorsim::Bytes gateway, const qorsim::Bytes &pairs,
+                      const std::string &pc) {
+        const std::string names = pc + '\0' + "qoruser" + '\0';
+        qorsim::Bytes b = {0xFA, 0, count};
+        for (const auto &part : {gateway, pairs, qorsim::Bytes(names.begin(), names.end())}) {
+            for (uint8_t x : part) b.push_back(x);
+        }
+        b[1] = static_cast<uint8_t>(b.size());
+        return b;
+    };
+    auto range = [](int first, int last, std::vector<int> then) {
+        std::vector<int> offsets;
+        for (int o = first; o <= last; ++o) offsets.push_back(o);
+        offsets.insert(offsets.end(), then.begin(), then.end());
+        return offsets;
+    };
+    struct Case {
+        const char *name;
+        std::vector<qorsim::Bytes> area;  // the structures before start-up (none: as it is)
+        std::string pc, host;
+        std::vector<int> writes;  // offsets written after the area was loaded
+        qorsim::Bytes stored;
+        int at;  // where the structure then stands
+    };
+    const Case cases[] = {
+        {"fresh area: appended at 16",
+         {},
+         "QORPC01",
+         one + deflt + onlink,
+         range(16, 46, {4, 8, 7}),
+         network(1, gw, pair, "QORPC01"),
+         16},
+        {"same host again: nothing written",
+         {},
+         "QORPC01",
+         one + deflt + onlink,
+         {},
+         network(1, gw, pair, "QORPC01"),
+         16},
+        {"name of the same length: in place",
+         {},
+         "QORPC02",
+         one + deflt + onlink,
+         range(16, 46, {8}),
+         network(1, gw, pair, "QORPC02"),
+         16},
+        {"longer name: moved to the end",
+         {network(1, gw, pair, "QORPC02"), user7},
+         "QORPC002",
+         one + deflt + onlink,
+         range(16, 54, {4, 7, 8}),
+         network(1, gw, pair, "QORPC002"),
+         23},
+        {"no default route: gateway 0",
+         {},
+         "QORPC01",
+         one + onlink,
+         range(23, 54, {4, 7, 8}),
+         network(1, {0, 0, 0, 0}, pair, "QORPC01"),
+         23},
+        {"no address: count 0",
+         {},
+         "QORPC01",
+         deflt,
+         range(23, 53, {4, 7, 8}),
+         network(0, gw, {}, "QORPC01"),
+         23},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.area.empty()) machine.setDevice(kUserDevice, qorsim::UserAreaImage(c.area));
+        WriteTextFile(machine.path() + "/host.conf", c.host);
+        std::string reg = "REGEDIT4\n\n";
+        for (const char *key :
+             {"SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
+              "SYSTEM\\CurrentControlSet\\control\\ComputerName\\ComputerName"}) {
+            reg += std::string("[HKEY_LOCAL_MACHINE\\") + key + "]\n\"ComputerName\"=\"" + c.pc +
+                   "\"\n\n";
+        }
+        reg +=
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon]\n"
+            "\"DefaultUserName\"=\"qoruser\"\n\n"
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control]\n\"Current "
+            "User\"=\"qoruser\"\n";
+        WriteTextFile(dir.file("host.reg"), reg);
+        Registry registry(dir.file("host.reg"));
+        ChildEnv env = registry.env();
+        env[qorsim::kMachineEnv] = machine.path();
+        env["QORASST_NAMESPACE"] = UniqueNamespace();
+        machine.enableLog();
+        machine.clearLog();
+        ASSERT_EQ(RunChild({"status"}, env).exit_code, 0);
+
+        std::vector<I2cTransfer> user;
+        for (const auto &t : machine.i2cTransfers()) {
+            if (t.dev == kUserDevice) user.push_back(t);
+        }
+        std::vector<int> writes;
+        for (const auto &t : user) {
+            if (t.dir == 'R') writes.clear();  // what comes before the load is not the refresh's
+            if (t.dir == 'W' && t.len == 1 && t.ok) writes.push_back(t.off);
+        }
+        EXPECT_EQ(writes, c.writes);
+        const auto image = machine.device(kUserDevice);
+        EXPECT_EQ(UserAreaValidate(image.data()).result, 0);
+        uint8_t pos = 0;
+        uint8_t stored[256] = {};
+        ASSERT_EQ(UserAreaFindStruct(image.data(), 0xFA, 1, stored, &pos), 0);
+        EXPECT_EQ(qorsim::Bytes(stored, stored + stored[1]), c.stored);
+        EXPECT_EQ(pos, c.at);
+    }
 }
 
 }  // namespace
