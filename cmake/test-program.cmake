@@ -7,5 +7,6 @@ function(qor_add_test_program target source_root)
                         GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_options(${target} PRIVATE ${QORASST_WARNINGS})
   target_compile_definitions(${target} PRIVATE QOR_SOURCE_DIR="${source_root}"
-                             QOR_SHARED_DATA_DIR="${source_root}/../shared/data")
+                             QOR_TEST_DATA_DIR="${source_root}/tests/data"
+                             QORASST_VERSION="${PROJECT_VERSION}")
 endfunction()

@@ -12,6 +12,11 @@ target_link_libraries(QORasstW PRIVATE wsock32)
 # QORasstW.dll, not libQORasstW.dll.
 set_target_properties(QORasstW PROPERTIES PREFIX "")
 
+# The version resource (file version, product name, description) from the project's version.
+configure_file(${CMAKE_SOURCE_DIR}/src/platform/win32/QORasstW.rc.in
+               ${CMAKE_CURRENT_BINARY_DIR}/QORasstW.rc @ONLY)
+target_sources(QORasstW PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/QORasstW.rc)
+
 # Exports: the undecorated C names of the .def that the code implements.
 set(QORASST_DEF_TEMPLATE ${CMAKE_SOURCE_DIR}/src/platform/win32/QORasstW.def)
 set(QORASST_DEF ${CMAKE_CURRENT_BINARY_DIR}/QORasstW.def)

@@ -74,7 +74,7 @@ cmake --build "$tests" -j2 --target qor_windows_tests >/dev/null
 
 # ---- the DLL's exports and imports --------------------------------------------------------
 check_dll() {  # DIR OBJDUMP
-    local dir=$1 dump=$2 expected actual imports
+    local dir=$1 dump=$2 expected actual imports version
     expected=$(sed -n '/^EXPORTS/,$p' "$dir/src/QORasstW.def" | tail -n +2 | tr -d ' \r' | sort)
     actual=$("$dump" -p "$dir/bin/QORasstW.dll" |
         sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
@@ -96,7 +96,12 @@ check_dll() {  # DIR OBJDUMP
         echo "test-windows: $dir/bin/QORasstW.dll imports from $imports" >&2
         return 1
     fi
-    say "$dir/bin/QORasstW.dll: $(echo "$actual" | wc -l) exports, imports only system DLLs, kelbW.dll and tavrW.dll"
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
+    strings -el "$dir/bin/QORasstW.dll" | grep -qx "$version" || {
+        echo "test-windows: $dir/bin/QORasstW.dll has no version resource of $version" >&2
+        return 1
+    }
+    say "$dir/bin/QORasstW.dll $version: $(echo "$actual" | wc -l) exports, imports only system DLLs, kelbW.dll and tavrW.dll"
 }
 check_dll build/windows i686-w64-mingw32-objdump
 check_dll build/windows64 x86_64-w64-mingw32-objdump
@@ -159,6 +164,43 @@ run_suite() {  # personality
 for p in nt40 win98; do
     run_suite "$p"
 done
+
+# ---- the release zip ----------------------------------------------------------------------
+# Made with cpack from the product build; the example consumer is cross-built against the
+# zip's header and import library (mingw's and the MSVC-style one) and run on the demo machine
+# next to the zip's DLL, with our simulated kelbW.dll/tavrW.dll copied beside it.
+release() {  # BUILD TRIPLE
+    local dir=$1 triple=$2 zip top machine expected got implib
+    cpack -G ZIP --config "$dir/CPackConfig.cmake" -B "$work/zip" >/dev/null
+    zip=$(ls "$work"/zip/QORasstW-*.zip)
+    say "release: $(basename "$zip")"
+    mkdir -p "$work/unzip" && (cd "$work/unzip" && cmake -E tar xf "$zip")
+    top=$(echo "$work"/unzip/QORasstW-*)
+    for f in bin/QORasstW.dll bin/qorasst.exe bin/qorsim.exe sim/kelbW.dll sim/tavrW.dll \
+        include/QORasstW.h lib/QORasstW.def lib/libQORasstW.dll.a lib/QORasstW.lib \
+        lib/libkelbW.dll.a lib/kelbW.lib lib/libtavrW.dll.a lib/tavrW.lib doc/usage.md; do
+        [ -f "$top/$f" ] || { echo "test-windows: $f missing from the zip" >&2; return 1; }
+    done
+    cp "$top"/sim/*.dll "$top/bin/"
+    machine=$work/release-machine
+    "$wine" "$top/bin/qorsim.exe" create "$(winepath_of "$machine")" --preset demo >/dev/null
+    rm -f "$machine/i2c/B8.bin"  # no background thread: each program ends when its work is done
+    export QORASST_MACHINE QORASST_NAMESPACE=release-$$
+    QORASST_MACHINE=$(winepath_of "$machine")
+    expected="system serial number: $("$wine" "$top/bin/qorasst.exe" serial get 4 0 | tr -d '\r')"
+    for implib in libQORasstW.dll.a QORasstW.lib; do
+        "$triple-gcc" -Wall -Werror -I "$top/include" examples/consumer/consumer.c \
+            "$top/lib/$implib" -o "$top/bin/consumer.exe"
+        got=$("$wine" "$top/bin/consumer.exe" | tr -d '\r')
+        [ "$got" = "$expected" ] || {
+            echo "test-windows: consumer linked with $implib printed '$got', not '$expected'" >&2
+            return 1
+        }
+    done
+    unset QORASST_MACHINE QORASST_NAMESPACE
+    say "release: consumer built against the zip's import libraries runs under Wine: $expected"
+}
+release "$product" "$arch-w64-mingw32"
 
 # ---- parity with the Linux build ----------------------------------------------------------
 # The same commands on identical simulated machines: output and transfer logs must agree.

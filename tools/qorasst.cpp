@@ -2,6 +2,7 @@
 // prints is what an application sees.
 #include "qorasst.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,17 +19,6 @@ void AddStatusSection(ReportValue &report) {
 }
 
 namespace {
-
-void Usage(FILE *to) {
-    std::fprintf(to,
-                 "usage: qorasst [report] [--json]   the inventory of this machine\n"
-                 "       qorasst status [--json]     the library's status only\n"
-                 "       qorasst ip [--json]         login and computer name, IP configuration\n"
-                 "       qorasst serial get|set|delete TYPE INDEX [TEXT]\n"
-                 "       qorasst user [--json]       the user area's structures\n"
-                 "       qorasst user set TYPE [--fixed HEX] STRING... | delete TYPE\n"
-                 "       qorasst inspect FILE [--json]  explain an EEPROM dump offline\n");
-}
 
 enum class Scope { kAll, kStatus, kHost };
 
@@ -55,46 +45,106 @@ int Report(bool json, Scope scope) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    std::string command = "report";
+// report, status and ip take one option, --json.
+int ReportCommand(const char *name, int argc, char **argv, Scope scope) {
     bool json = false;
-    int first = 1;
-    if (argc > 1 && argv[1][0] != '-') {
-        command = argv[1];
-        first = 2;
-    }
-    if (command == "serial") return SerialCommand(argc - 2, argv + 2);
-    if (command == "user" || command == "inspect") {
-        std::vector<char *> rest;
-        for (int i = first; i < argc; ++i) {
-            if (std::strcmp(argv[i], "--json") == 0) {
-                json = true;
-            } else {
-                rest.push_back(argv[i]);
-            }
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") != 0) {
+            return Refuse("%s: unknown argument %s", name, argv[i]);
         }
-        const int n = static_cast<int>(rest.size());
-        return command == "user" ? UserCommand(n, rest.data(), json)
-                                 : InspectCommand(n, rest.data(), json);
+        json = true;
     }
-    for (int i = first; i < argc; ++i) {
+    return Report(json, scope);
+}
+
+int FullReport(int argc, char **argv) {
+    return ReportCommand("report", argc, argv, Scope::kAll);
+}
+int StatusReport(int argc, char **argv) {
+    return ReportCommand("status", argc, argv, Scope::kStatus);
+}
+int HostReport(int argc, char **argv) {
+    return ReportCommand("ip", argc, argv, Scope::kHost);
+}
+
+// user and inspect take --json anywhere among their arguments.
+template <int (*Run)(int, char **, bool)>
+int WithJsonOption(int argc, char **argv) {
+    bool json = false;
+    std::vector<char *> rest;
+    for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            Usage(stdout);
-            return 0;
-        } else if (command == "report" || command == "status" || command == "ip") {
-            std::fprintf(stderr, "qorasst: unknown option %s\n", argv[i]);
-            Usage(stderr);
-            return 2;
+        } else {
+            rest.push_back(argv[i]);
         }
     }
-    if (command == "report") return Report(json, Scope::kAll);
-    if (command == "status") return Report(json, Scope::kStatus);
-    if (command == "ip") return Report(json, Scope::kHost);
-    std::fprintf(stderr, "qorasst: unknown command %s\n", command.c_str());
-    Usage(stderr);
+    return Run(static_cast<int>(rest.size()), rest.data(), json);
+}
+
+// The commands: the help text is made from this table, so a new command is one row here (a
+// command with several forms has a row per form). A command gets the arguments after its
+// name and answers the exit status.
+struct Command {
+    const char *name;
+    const char *arguments;
+    const char *summary;
+    int (*run)(int argc, char **argv);
+};
+const Command kCommands[] = {
+    {"report", "[--json]", "the inventory of this machine (the default command)", FullReport},
+    {"status", "[--json]", "the library's status only", StatusReport},
+    {"serial", "get TYPE INDEX", "one serial number, or why there is none", SerialCommand},
+    {"serial", "set TYPE INDEX TEXT", "record a serial number", SerialCommand},
+    {"serial", "delete TYPE INDEX", "remove the record of a serial number", SerialCommand},
+    {"user", "[--json]", "the user area's structures", WithJsonOption<UserCommand>},
+    {"user", "set TYPE [--fixed HEX] STRING...", "store one structure",
+     WithJsonOption<UserCommand>},
+    {"user", "delete TYPE", "remove the structure of that type", WithJsonOption<UserCommand>},
+    {"inspect", "FILE [--json]", "explain an EEPROM dump offline", WithJsonOption<InspectCommand>},
+    {"ip", "[--json]", "login and computer name, addresses with masks, gateway", HostReport},
+};
+
+void Help() {
+    std::printf(
+        "usage: qorasst [COMMAND] [ARGUMENTS]\n"
+        "       qorasst --help | --version\n\n"
+        "The inventory of this machine as the QORasstW library reports it.\n\n"
+        "Commands:\n");
+    for (const Command &c : kCommands) {
+        const std::string synopsis = std::string(c.name) + " " + c.arguments;
+        std::printf("  %-32s %s\n", synopsis.c_str(), c.summary);
+    }
+    std::printf("\nExit status: 0 done, 1 the library refused or failed, 2 bad arguments.\n");
+}
+
+}  // namespace
+
+int Refuse(const char *format, ...) {
+    std::fprintf(stderr, "qorasst: ");
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fprintf(stderr, " (see qorasst --help)\n");
     return 2;
+}
+
+int main(int argc, char **argv) {
+    if (argc < 2) return FullReport(0, argv + 1);
+    const char *first = argv[1];
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
+        Help();
+        return 0;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        std::printf("qorasst %s\n", QORASST_VERSION);
+        return 0;
+    }
+    // Options alone are the report's: qorasst --json.
+    if (first[0] == '-') return FullReport(argc - 1, argv + 1);
+    for (const Command &c : kCommands) {
+        if (std::strcmp(first, c.name) == 0) return c.run(argc - 2, argv + 2);
+    }
+    return Refuse("unknown command %s", first);
 }

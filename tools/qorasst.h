@@ -10,12 +10,16 @@ void AddMonitorSection(ReportValue &report);
 void AddBiosSection(ReportValue &report);
 void AddRfidSection(ReportValue &report);
 void AddHostSection(ReportValue &report);
+void AddUserSection(ReportValue &report);
 
 // qorasst serial get|set|delete ...: argv[0] is the verb. Answers the exit status.
 int SerialCommand(int argc, char **argv);
-void AddUserSection(ReportValue &report);
 
 // qorasst user [set|delete ...]: argv[0] is the verb (none: the list). Answers the exit status.
 int UserCommand(int argc, char **argv, bool json);
 // qorasst inspect FILE: explains a 256-byte asset-EEPROM dump; 0 sound, 1 damaged, 2 usage.
 int InspectCommand(int argc, char **argv, bool json);
+
+// Refuses a command's arguments: one line on standard error with the reason. Answers 2, the
+// exit status of bad arguments.
+int Refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -48,13 +48,6 @@ bool ParseInt(const char *text, int *value) {
     return true;
 }
 
-void SerialUsage(FILE *to) {
-    std::fprintf(to,
-                 "usage: qorasst serial get TYPE INDEX        one serial number\n"
-                 "       qorasst serial set TYPE INDEX TEXT   record a serial number\n"
-                 "       qorasst serial delete TYPE INDEX     remove its record\n");
-}
-
 // Why a set or delete answered 0, as far as the status exports can tell.
 const char *RefusalWords(bool erase) {
     if (AssetIsInitialized() == 0) return "the library is not initialised";
@@ -72,13 +65,17 @@ int SerialCommand(int argc, char **argv) {
     const bool get = std::strcmp(verb, "get") == 0;
     const bool set = std::strcmp(verb, "set") == 0;
     const bool erase = std::strcmp(verb, "delete") == 0;
+    if (!(get || set || erase)) {
+        return Refuse("serial: expected get, set or delete");
+    }
     const int wanted = set ? 4 : 3;
+    if (argc != wanted) {
+        return Refuse("serial %s: expected TYPE INDEX%s", verb, set ? " TEXT" : "");
+    }
     int type = 0;
     int index = 0;
-    if (!(get || set || erase) || argc != wanted || !ParseInt(argv[1], &type) ||
-        !ParseInt(argv[2], &index)) {
-        SerialUsage(stderr);
-        return 2;
+    if (!ParseInt(argv[1], &type) || !ParseInt(argv[2], &index)) {
+        return Refuse("serial %s: TYPE and INDEX must be numbers", verb);
     }
     if (get) {
         char buffer[64] = {};
@@ -92,10 +89,7 @@ int SerialCommand(int argc, char **argv) {
         return 0;
     }
     const char *text = set ? argv[3] : "";
-    if (set && text[0] == 0) {
-        std::fprintf(stderr, "qorasst: an empty text deletes; use serial delete\n");
-        return 2;
-    }
+    if (set && text[0] == 0) return Refuse("serial set: an empty TEXT deletes; use serial delete");
     if (AssetSetSerialNumber(type, index, text) == 0) {
         std::fprintf(stderr, "qorasst: serial %d %d not %s: %s\n", type, index,
                      erase ? "deleted" : "stored", RefusalWords(erase));

@@ -322,7 +322,7 @@ TEST_F(MonitorTest, RealBlocksAreCapturedAndDecoded) {
     for (int n = 0; n < 120; ++n) {
         const std::string file = std::to_string(1000 + n).substr(1) + ".bin";
         SCOPED_TRACE(file);
-        std::ifstream in(std::string(QOR_SHARED_DATA_DIR) + "/edid/" + file, std::ios::binary);
+        std::ifstream in(std::string(QOR_TEST_DATA_DIR) + "/edid/" + file, std::ios::binary);
         const Bytes block((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_EQ(block.size(), 128u);
         Load(block);

@@ -2,6 +2,10 @@
 // message line, and several processes storing at once.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "eeprom/area_fixture.h"
 #include "eeprom/userarea/userarea.h"
 #include "support/child.h"
@@ -81,6 +85,12 @@ TEST(UserAreaProcesses, ConcurrentStoresLoseNothingAndKeepTheAreaBalanced) {
         holder.insert(holder.end(), {"uget", qorsim::Hex2(0x20 + w)});
     holder.insert(holder.end(), {"uget", "FF"});
     Child first(BinPath("qor_child"), holder, env);
+    // The writers load the library only once the holder is up, so that it is the first
+    // process (a writer loading earlier could be first, and store while its start-up still
+    // brings the area up and records the host).
+    for (int i = 0; i < 3000 && !std::filesystem::exists(sync.file("up")); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::vector<std::unique_ptr<Child>> writers;
     for (int w = 0; w < kWriters; ++w) {
         const std::string own = qorsim::Hex2(0x20 + w), tag = qorsim::Hex2(0x41 + w);
