@@ -115,6 +115,8 @@ MachineContents Blank() {
 MachineContents Rf() {
     MachineContents m = Blank();
     m.devices[demo::kRfDevice] = RfRegisterBlock(demo::kRfIdentifier);
+    // The host whose identity start-up records in the user area: the same on every computer.
+    m.host_conf = demo::kHostConf;
     return m;
 }
 
@@ -139,7 +141,6 @@ MachineContents Demo() {
                    {"LEASE-7781", "QOR Finance"}),
     });
     AddBiosMemory(m);
-    m.host_conf = demo::kHostConf;
     return m;
 }
 
