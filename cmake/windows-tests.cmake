@@ -48,7 +48,8 @@ set(QORASST_WINE_SOURCE "Z:${CMAKE_SOURCE_DIR}")
 # Tests of POSIX code only, or driven by fork(); tests/win32 tests what only Windows has.
 set(QORASST_POSIX_ONLY_TEST_SOURCES frame/attach_test.cpp platform/regfile_test.cpp
     disk/linux_disk_test.cpp
-    realhw/realhw_test.cpp)
+    realhw/realhw_test.cpp
+    hostid/system_test.cpp)
 
 # Support: the child-process runner has its own Windows implementation.
 file(GLOB QORASST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
@@ -82,7 +83,10 @@ foreach(dir ${QORASST_TEST_DIRS})
   qor_add_test_program(${target} ${QORASST_WINE_SOURCE} ${sources})
   list(APPEND QORASST_WINDOWS_TESTS ${target})
 endforeach()
-add_custom_target(qor_windows_tests DEPENDS ${QORASST_WINDOWS_TESTS})
+# "netstat" beside the test programs, so that the library's CreateProcessA runs it.
+add_executable(netstat ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/netstat.cpp)
+target_compile_options(netstat PRIVATE ${QORASST_WARNINGS})
+add_custom_target(qor_windows_tests DEPENDS ${QORASST_WINDOWS_TESTS} netstat)
 
 # The list of test programs for scripts/test-windows.sh.
 string(REPLACE ";" "\n" QORASST_WINDOWS_TEST_LIST "${QORASST_WINDOWS_TESTS}")

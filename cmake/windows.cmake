@@ -10,6 +10,9 @@ target_compile_definitions(QORasstW PRIVATE _WIN32_WINNT=0x0400 WINVER=0x0400)
 # which the 95 family does not implement.
 target_compile_options(qor_objects PRIVATE -fno-exceptions)
 target_compile_options(QORasstW PRIVATE -fno-exceptions)
+# Winsock 1.1 for the host's addresses.
+target_link_libraries(qor_core PUBLIC wsock32)
+target_link_libraries(QORasstW PRIVATE wsock32)
 
 # QORasstW.dll, not libQORasstW.dll.
 set_target_properties(QORasstW PROPERTIES PREFIX "")

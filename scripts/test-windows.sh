@@ -230,8 +230,12 @@ if [ -x build/default/bin/qorasst ] && [ -x build/default/bin/qorsim ]; then
     done
     commands=("report" "serial set 4 0 PARITY01" "serial get 4 0" "serial delete 4 0" "report --json")
     for cmd in "${commands[@]}"; do
+        # The host's names from one registry fixture on both (the addresses from the machine);
+        # imported before every command, as Wine renews the active computer name.
+        "$wine" regedit /S "$(winepath_of "$root/tests/hostid/names.reg")"
         # shellcheck disable=SC2086
         QORASST_MACHINE=$work/m-linux QORASST_NAMESPACE=parity-linux-$$ \
+            QORASST_REGISTRY=$root/tests/hostid/names.reg \
             build/default/bin/qorasst $cmd >>"$work/out-linux" 2>&1 || true
         # shellcheck disable=SC2086
         QORASST_MACHINE=$(winepath_of "$work/m-windows") QORASST_NAMESPACE=parity-win-$$ \

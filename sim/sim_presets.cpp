@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <numeric>
 
 namespace qorsim {
@@ -114,6 +115,8 @@ MachineContents Blank() {
 MachineContents Rf() {
     MachineContents m = Blank();
     m.devices[demo::kRfDevice] = RfRegisterBlock(demo::kRfIdentifier);
+    // The host whose identity start-up records in the user area: the same on every computer.
+    m.host_conf = demo::kHostConf;
     return m;
 }
 
@@ -188,6 +191,9 @@ void WriteMachine(const fs::path &dir, const MachineContents &contents) {
         PlaceMemory(dir, static_cast<std::uint32_t>(region.base), region.bytes);
     }
     for (const auto &[drive, disk] : contents.disks) WriteDisk(dir, drive, disk);
+    if (!contents.host_conf.empty()) {
+        std::ofstream(dir / "host.conf", std::ios::binary) << contents.host_conf;
+    }
 }
 
 Image ErasedImage() {

@@ -23,6 +23,7 @@ struct MachineContents {
     std::map<std::uint8_t, Image> devices;
     std::vector<Region> memory;
     std::map<int, SimDisk> disks;  // by drive number
+    std::string host_conf;  // the host's addresses and routes (host.conf); empty: none
 };
 
 MachineContents BuildPreset(Preset preset);
@@ -82,6 +83,10 @@ inline constexpr std::uint8_t kRfDevice = 0xB8;
 inline constexpr const char *kUserStrings[5] = {"jdoe", "Jane", "Doe", "Accounting", "4711"};
 inline constexpr const char *kAssetTag = "ASSET-004217";
 inline constexpr const char *kRfIdentifier = "QOR7K2M9X4TB8A";
+inline constexpr const char *kHostConf =
+    "address 192.168.10.23\n"
+    "route 0.0.0.0 0.0.0.0 192.168.10.1 192.168.10.23\n"
+    "route 192.168.10.0 255.255.255.0 192.168.10.23 192.168.10.23\n";
 
 inline constexpr const char *kTypeModel = "6281QK9";        // VPD 0x28, 7 characters
 inline constexpr const char *kSystemSerial = "ZX40177";     // VPD 0x16, 7 characters

@@ -20,12 +20,14 @@ void AddStatusSection(ReportValue &report) {
 
 namespace {
 
-enum class Sections { kAll, kStatus, kDisks };
+enum class Sections { kAll, kStatus, kDisks, kHost };
 
 int Report(bool json, Sections sections) {
     ReportValue report = ReportValue::Object();
     if (sections == Sections::kDisks) {
         AddDiskSection(report);
+    } else if (sections == Sections::kHost) {
+        AddHostSection(report);
     } else {
         AddStatusSection(report);
         AddMachineSection(report);
@@ -37,6 +39,7 @@ int Report(bool json, Sections sections) {
         AddMonitorSection(report);
         AddBiosSection(report);
         AddRfidSection(report);
+        AddHostSection(report);
     }
     if (json) {
         std::printf("%s\n", report.ToJson().c_str());
@@ -67,6 +70,9 @@ int StatusReport(int argc, char **argv) {
 int DiskReport(int argc, char **argv) {
     return ReportCommand("disks", argc, argv, Sections::kDisks);
 }
+int HostReport(int argc, char **argv) {
+    return ReportCommand("ip", argc, argv, Sections::kHost);
+}
 
 // The commands: the help text is made from this table, so a new command is one row here (a
 // command with several forms has a row per form). A command gets the arguments after its
@@ -89,6 +95,7 @@ const Command kCommands[] = {
     {"user", "set TYPE [--fixed HEX] STRING...", "store one user-area structure", UserCommand},
     {"user", "delete TYPE", "remove the user-area structure of a type", UserCommand},
     {"inspect", "FILE [--json]", "explain a 256-byte asset-EEPROM dump, offline", InspectCommand},
+    {"ip", "[--json]", "login and computer name, addresses with masks, gateway", HostReport},
 };
 
 void Help() {

@@ -19,6 +19,7 @@ int RefusedBusWrites();
 
 // qorasst serial get|set|delete ...: argv[0] is the verb. Answers the exit status.
 int SerialCommand(int argc, char **argv);
+void AddHostSection(ReportValue &report);
 
 // Refuses a command's arguments: one line on standard error with the reason. Answers 2, the
 // exit status of bad arguments.

@@ -10,6 +10,7 @@
 #include "eeprom/serial/serial_numbers.h"
 #include "eeprom/userarea/userarea.h"
 #include "frame/frame.h"
+#include "hostid/network.h"
 #include "monitor/monitor.h"
 #include "platform/hwlib.h"
 #include "platform/mapping.h"
@@ -244,9 +245,8 @@ void FrameAttach() {
             uint8_t user_version = 0;
             const bool user_loaded = user_lock.held() && UserAreaBringUp(kUserDevice, &user_version,
                                                                          g_state.user_area) == 0;
-            // The "Network" structure is refreshed here (with user_version and the cache) once
-            // the area is loaded.
-            (void)user_loaded;
+            // The "Network" structure then records the host this first process starts on.
+            if (user_loaded) UserAreaRefreshNetwork(user_version, g_state.user_area);
         }
         SetDiagText("DLL Initialized\n");
     }

@@ -121,6 +121,10 @@ TEST(Qorasst, SerialGetsSetsAndDeletes) {
 TEST(Qorasst, UserStructuresListedStoredAndDeleted) {
     TempMachine machine(Preset::kRf);
     machine.setDevice(0xAA, qorsim::UserAreaImage({}));
+    // Every run's start-up records this host's addresses in the "Network" structure.
+    WriteTextFile(machine.path() + "/host.conf",
+                  "address 192.168.0.2\nroute 0.0.0.0 0.0.0.0 192.168.0.1 192.168.0.2\n"
+                  "route 192.168.0.0 255.255.255.0 0.0.0.0 192.168.0.2\n");
     const struct {
         std::vector<std::string> args;
         int exit_code;

@@ -1,0 +1,27 @@
+// A stand-in for "netstat -r" that the Windows test build places beside the test programs,
+// where CreateProcessA finds it before the system's own: prints the file named by
+// QORASST_NETSTAT_TABLE, then, with QORASST_NETSTAT_HANG=N, waits N seconds before ending.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char **argv) {
+    if (argc != 2 || std::strcmp(argv[1], "-r") != 0) return 2;
+    if (const char *table = std::getenv("QORASST_NETSTAT_TABLE")) {
+        if (FILE *file = std::fopen(table, "rb")) {
+            char chunk[4096];
+            size_t n = 0;
+            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+                std::fwrite(chunk, 1, n, stdout);
+            }
+            std::fclose(file);
+        }
+    }
+    std::fflush(stdout);
+    if (const char *hang = std::getenv("QORASST_NETSTAT_HANG")) {
+        Sleep(static_cast<DWORD>(std::atoi(hang)) * 1000);
+    }
+    return 0;
+}
