@@ -216,15 +216,23 @@ ChildEnv KernelEnv(const TempMachine &m, bool writes = false) {
             {"QORASST_I2C_WRITE", writes ? "1" : ""}};
 }
 
-// Every writing path the library has: formatting a blank area on an RF board, the records'
-// synchronisation, clearing the dirty flag, storing and deleting a serial number.
+// Every writing path the library has: formatting blank areas on an RF board, the records'
+// synchronisation, clearing both dirty flags, storing and deleting a serial number, storing a
+// user-area structure.
 TEST(RealBackendInTheLibrary, WithWritesOffNoWriteReachesTheKernel) {
     const std::vector<std::string> commands = {
-        "status", "dirty", "set", "4", "0", "ABC1234", "set", "8", "0", "", "get", "2", "0"};
+        "status", "dirty", "set", "4", "0", "ABC1234", "set",  "8",
+        "0",      "",      "get", "2", "0", "udirty",  "uset", "20042A00"};
     for (bool blank : {true, false}) {
         SCOPED_TRACE(blank ? "blank RF board" : "dirty area");
         TempMachine machine(Preset::kRf);
-        if (!blank) machine.setDevice(0xA8, area_test::AreaImage(20, 12, 1, {}, 0x01));
+        if (!blank) {
+            machine.setDevice(0xA8, area_test::AreaImage(20, 12, 1, {}, 0x01));
+            qorsim::Image user = TempMachine(Preset::kDemo).device(0xAA);
+            user[9] |= 1;  // changed outside, the area still balancing
+            user[8] = static_cast<uint8_t>(user[8] - 1);
+            machine.setDevice(0xAA, user);
+        }
         std::vector<std::pair<uint8_t, qorsim::Image>> before;
         for (uint8_t a : qorsim::ListDevices(machine.path()))
             before.push_back({a, machine.device(a)});
@@ -232,6 +240,7 @@ TEST(RealBackendInTheLibrary, WithWritesOffNoWriteReachesTheKernel) {
         const ChildResult r = RunChild(commands, KernelEnv(machine));
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_NE(r.out.find("set 4 0 rc=0"), std::string::npos) << r.out;  // refused
+        EXPECT_EQ(r.out.find("uset 2004 rc=0"), std::string::npos) << r.out;
         const ChildResult set =
             RunChildProgram("qorasst", {"serial", "set", "4", "0", "XYZ987"}, KernelEnv(machine));
         EXPECT_NE(set.err.find("\nqorasst: bus writes are off"), std::string::npos) << set.err;
