@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <random>
 
 #include "QORasstW.h"
@@ -24,43 +23,39 @@ constexpr uint8_t kUa = kUserDevice;
 Bytes User(const std::string &name = "") {
     return UserStruct(0xFF, {}, {name, "", "", "", ""});
 }
-Bytes Asset(const std::string &tag = "A1") {
-    return UserStruct(0xFD, Bytes(13, 0x11), {tag, "room"});
-}
-Bytes Raw(std::initializer_list<uint8_t> bytes, size_t pad_to = 0) {
-    Bytes b(bytes);
-    if (b.size() < pad_to) b.resize(pad_to, 0);
-    return b;
-}
-// A "Network" structure with one address pair and sized as given (17 is well formed).
-Bytes Net(uint8_t size) {
-    Bytes b = Raw({0xFA, size, 1, 10, 0, 0, 1, 10, 0, 0, 7, 255, 255, 255, 0}, size);
+// b with its size byte set to size, cut or zero-padded to it.
+Bytes Sized(Bytes b, uint8_t size) {
     b.resize(size);
+    b[1] = size;
     return b;
+}
+const Bytes kAsset = UserStruct(0xFD, Bytes(13, 0x11), {"A1", "room"});  // 23 bytes
+const Bytes kUser6 = Sized({0xFF}, 6);                                   // one byte short
+// A "Network" structure with one address pair (well formed at size 17).
+const Bytes kNet = {0xFA, 17, 1, 10, 0, 0, 1, 10, 0, 0, 7, 255, 255, 255, 0, 0, 0};
+
+// Offsets of single-byte writes: first to last, then the header bytes listed in tail.
+Lines Offsets(int first, int last, const std::string &tail) {
+    Lines out;
+    for (int o = first; o <= last; ++o) out.push_back(qorsim::Hex2(static_cast<unsigned>(o)));
+    for (size_t i = 0; i < tail.size(); i += 2) out.push_back(tail.substr(i, 2));
+    return out;
 }
 
+// Load messages are collected for the whole program, never shown.
 std::vector<std::string> g_messages;
-void Collect(const char *text) {
-    g_messages.emplace_back(text);
-}
+[[maybe_unused]] const bool kCollecting =
+    (SetUserMessageSink([](const char *t) { g_messages.emplace_back(t); }), true);
 
 class UserAreaTest : public MachineTest {
   protected:
     void SetUp() override {
         MachineTest::SetUp();
-        g_messages.clear();
-        SetUserMessageSink(Collect);
-    }
-    void TearDown() override {
-        SetUserMessageSink(nullptr);
-        MachineTest::TearDown();
+        g_state.initialized = 1;
     }
     uint8_t *Cache() { return g_state.user_area; }
-    std::vector<uint8_t> Area248() const {
-        const auto img = machine_.device(kUa);
-        return {img.begin(), img.begin() + kUserAreaSize};
-    }
-    std::vector<uint8_t> Cache248() { return {Cache(), Cache() + kUserAreaSize}; }
+    static std::vector<uint8_t> Head(const uint8_t *b) { return {b, b + kUserAreaSize}; }
+    std::vector<uint8_t> Area248() const { return Head(machine_.device(kUa).data()); }
     int Put(const Bytes &s) { return UserAreaPutStruct(kUa, 1, Cache(), s.data()); }
     // Device and cache hold the image; the cache is loaded from it.
     void Start(const qorsim::Image &img) {
@@ -70,6 +65,40 @@ class UserAreaTest : public MachineTest {
         ClearTraffic();
         FailTransfer(0);
     }
+    // Fails transfer k of op for every k: op answers non-zero and stops there. What the device
+    // then holds is either refused by a start-up's header read or load (which then formats
+    // it) or, in the bytes the load takes, the area before or after op: a failed write never
+    // leaves a mixture that loads. The next start-up brings such an area up.
+    void Sweep(const qorsim::Image &before, const std::function<int()> &op) {
+        Start(before);
+        ASSERT_EQ(op(), 0);
+        const uint64_t transfers = machine_.counters().transfers;
+        const auto after = Area248();
+        for (uint64_t k = 1; k <= transfers; ++k) {
+            Start(before);
+            FailTransfer(k);
+            EXPECT_NE(op(), 0) << "k=" << k;
+            EXPECT_EQ(machine_.counters().transfers, k) << "went on after " << k;
+            const auto now = Area248();
+            const auto used = static_cast<std::ptrdiff_t>(now[4]);
+            if (UserHeaderCheck(now.data()) == 0 && UserAreaValidate(now.data()).result == 0) {
+                EXPECT_TRUE(std::equal(now.begin(), now.begin() + used, before.begin()) ||
+                            std::equal(now.begin(), now.begin() + used, after.begin()))
+                    << "k=" << k;
+            }
+        }
+        FailTransfer(0);
+        uint8_t version = 0;
+        ASSERT_EQ(UserAreaBringUp(kUa, &version, Cache()), 0);
+        EXPECT_EQ(Head(Cache()), Area248());
+    }
+    // "rc HEX": the answer and the buffer (its structure, or all 256 bytes on a failure).
+    std::string Get(uint8_t type) {
+        unsigned char buffer[256];
+        std::fill_n(buffer, 256, 0xEE);
+        const int rc = AssetGetUserAreaStruct(buffer, type);
+        return std::to_string(rc) + " " + qorsim::Hex(buffer, rc == 0 ? buffer[1] : 256);
+    }
     Lines Writes() const {
         Lines w;
         for (const auto &l : Traffic())
@@ -77,48 +106,6 @@ class UserAreaTest : public MachineTest {
         return w;
     }
 };
-
-Lines Range(int first, int last) {
-    Lines out;
-    for (int o = first; o <= last; ++o) out.push_back(qorsim::Hex2(static_cast<unsigned>(o)));
-    return out;
-}
-
-TEST(UserAreaValidate, LoadVerdictsAndMessages) {
-    auto used = [](qorsim::Image img, uint8_t u) {  // both checksums kept balanced
-        img[4] = u;
-        img[7] = static_cast<uint8_t>(img[7] + 16 - u);
-        img[8] = 0;
-        img[8] = static_cast<uint8_t>(0x100 - Sum(img.data(), u));
-        return img;
-    };
-    auto bad_sum = UserAreaImage({User()});
-    bad_sum[20] ^= 1;
-    const struct {
-        const char *name;
-        qorsim::Image img;
-        int result, message;
-        bool repair;
-    } cases[] = {
-        {"empty", UserAreaImage({}), 0, 0, false},
-        {"user 7 and unknown 0x10", UserAreaImage({User("x"), Raw({0x10, 3, 9})}), 0, 0, false},
-        {"lease 13", UserAreaImage({Raw({0xFE, 13}, 13)}), 0, 0, false},
-        {"network 17", UserAreaImage({Net(17)}), 0, 0, false},
-        {"unterminated string", UserAreaImage({Raw({0xFF, 7, 0, 0, 0, 0, 'x'})}), 10, 2, false},
-        {"size 0", UserAreaImage({Raw({0x10, 0, 0})}), 10, 0, false},
-        {"size 1", UserAreaImage({Raw({0x10, 1, 0})}), 10, 0, false},
-        {"runs past used", used(UserAreaImage({User()}), 22), 10, 0, false},
-        {"used 12", used(UserAreaImage({}), 12), 10, 0, false},
-        {"used 249", used(UserAreaImage({}), 249), 10, 0, false},
-        {"area sum", bad_sum, 7, 0, false},
-    };
-    for (const auto &c : cases) {
-        const UserVerdict v = UserAreaValidate(c.img.data());
-        EXPECT_EQ(v.result, c.result) << c.name;
-        EXPECT_EQ(v.message, c.message) << c.name;
-        EXPECT_EQ(v.repair, c.repair) << c.name;
-    }
-}
 
 TEST_F(UserAreaTest, FormatHeaderReadAndLoadAreExactTransfers) {
     machine_.setDevice(kUa, qorsim::ErasedImage());
@@ -128,8 +115,8 @@ TEST_F(UserAreaTest, FormatHeaderReadAndLoadAreExactTransfers) {
     const char *head[] = {"55", "53", "52", "23", "10", "00", "01", "D2", "00"};
     for (int o = 0; o < 9; ++o) want.push_back("W AA " + qorsim::Hex2(o) + " 1 " + head[o]);
     EXPECT_EQ(Traffic(), want);
-    const auto formatted = UserAreaImage({});  // offsets F8..FF still erased
-    EXPECT_EQ(machine_.device(kUa), formatted);
+    auto image = UserAreaImage({});  // offsets F8..FF still erased
+    EXPECT_EQ(machine_.device(kUa), image);
 
     ClearTraffic();
     uint8_t version = 0;
@@ -137,194 +124,124 @@ TEST_F(UserAreaTest, FormatHeaderReadAndLoadAreExactTransfers) {
     EXPECT_EQ(version, 1);
     EXPECT_EQ(UserAreaLoad(kUa, 1, Cache()), 0);
     EXPECT_EQ(Traffic(), (Lines{"R AA 00 8", "R AA 00 248"}));
-    EXPECT_EQ(Cache248(), Area248());
+    EXPECT_EQ(Head(Cache()), Area248());
 
-    auto no_sig = formatted, bad_sum = formatted;
-    no_sig[0] = 'X';
-    bad_sum[7] ^= 1;
-    for (const auto &[img, result] : {std::pair{no_sig, 2}, std::pair{bad_sum, 7}}) {
-        machine_.setDevice(kUa, img);
+    for (const auto &[offset, result] : {std::pair{7, 7}, std::pair{0, 2}}) {  // sum, signature
+        image[offset] ^= 1;
+        machine_.setDevice(kUa, image);
         EXPECT_EQ(UserAreaReadHeader(kUa, &version), result);
     }
     machine_.removeDevice(kUa);
     EXPECT_EQ(UserAreaReadHeader(kUa, &version), 1);
     EXPECT_EQ(UserAreaLoad(kUa, 2, Cache()), 3);
+    Sweep(UserAreaImage({User("a"), kAsset}), [&] { return UserAreaFormat(kUa); });
 }
 
-TEST_F(UserAreaTest, StoresChangeImageAndDeviceByteForByte) {
-    const Bytes big = UserStruct(0xFC, Bytes(4, 1), {std::string(225, 'b')});  // 232 bytes
-    const struct {
-        const char *name;
-        std::vector<Bytes> before;
-        Bytes store;
-        int result;
-        std::vector<Bytes> after;
-        Lines writes;
-    } cases[] = {
-        {"append to empty",
-         {},
-         User("a"),
-         0,
-         {User("a")},
-         Join({Range(16, 23), {"04", "08", "07"}})},
-        {"same size",
-         {User("a"), Asset()},
-         User("b"),
-         0,
-         {User("b"), Asset()},
-         Join({Range(16, 23), {"08"}})},
-        {"grow: moves behind",
-         {User("a"), Asset()},
-         User("abcd"),
-         0,
-         {Asset(), User("abcd")},
-         Join({Range(16, 16 + 23 + 11 - 1), {"04", "07", "08"}})},
-        {"shrink: frees the tail",
-         {User("abcd"), Asset()},
-         User(),
-         0,
-         {Asset(), User()},
-         Join({Range(16, 16 + 23 + 11 - 1), {"04", "07", "08"}})},
-        {"remove",
-         {User("a"), Asset()},
-         Raw({0xFF, 0}),
-         0,
-         {Asset()},
-         Join({Range(16, 16 + 23 + 8 - 1), {"04", "07", "08"}})},
-        {"remove absent", {Asset()}, Raw({0xFF, 0}), 0, {Asset()}, {"04", "08", "07"}},
-        {"no room",
-         {UserStruct(0x20, {}, {std::string(220, 'f')})},
-         Asset(),
-         4,
-         {UserStruct(0x20, {}, {std::string(220, 'f')})},
-         {}},
-        {"size 1", {User()}, Raw({0x30, 1}), 10, {User()}, {}},
-        {"232 appended to empty", {}, big, 0, {big}, Join({Range(16, 247), {"04", "08", "07"}})},
-        {"232 stored", {big}, Raw({0xFC, 0}), 10, {big}, {}},
+TEST_F(UserAreaTest, LoadVerdictsMessagesAndRepairs) {
+    const auto img = [](const std::vector<Bytes> &s) { return UserAreaImage(s); };
+    const auto used = [](qorsim::Image i, uint8_t u) {  // both checksums kept balanced
+        i[4] = u;
+        i[7] = static_cast<uint8_t>(i[7] + 16 - u);
+        i[8] = 0;
+        i[8] = static_cast<uint8_t>(0x100 - Sum(i.data(), u));
+        return i;
     };
-    for (const auto &c : cases) {
-        Start(UserAreaImage(c.before));
-        EXPECT_EQ(Put(c.store), c.result) << c.name;
-        const auto want = UserAreaImage(c.after);
-        EXPECT_EQ(Area248(), std::vector<uint8_t>(want.begin(), want.begin() + 248)) << c.name;
-        EXPECT_EQ(Cache248(), Area248()) << c.name;
-        EXPECT_EQ(Writes(), c.writes) << c.name;
-    }
-    EXPECT_EQ(UserAreaPutStruct(kUa, 2, Cache(), User().data()), 3);
-}
-
-TEST_F(UserAreaTest, LoadRepairsWithItsMessagesAndEndsWhenARepairDoesNotTake) {
     const auto msg = [](int m, uint8_t type) {
         char text[192];
         UserMessageText(m, type, text, sizeof text);
         return std::string(text);
     };
-    EXPECT_EQ(msg(1, 0xFF),
-              "Keystrata Warning -- UserArea structure type FF (User) corrupted.  "
-              "The problem will be corrected.");
+    const std::string m1 = msg(1, 0xFF);
+    auto bad_sum = img({User()});
+    bad_sum[20] ^= 1;
     const struct {
         const char *name;
-        std::vector<Bytes> before;
+        qorsim::Image before;
         int result;
         Lines messages;
         std::vector<Bytes> after;  // empty: the device is unchanged
     } cases[] = {
-        {"user 6", {Raw({0xFF, 6}, 6), Asset()}, 0, {msg(1, 0xFF)}, {Asset(), User()}},
-        {"lease 14", {Raw({0xFE, 14}, 14)}, 0, {msg(3, 0xFE)}, {Raw({0xFE, 13}, 13)}},
-        {"network 16", {Net(16)}, 0, {msg(3, 0xFA)}, {Raw({0xFA, 9}, 9)}},
-        {"network 14", {Net(14)}, 10, {msg(2, 0xFA)}, {}},
-        {"second of a type",
-         {User("a"), Raw({0xFF, 6}, 6)},
-         0,
-         {msg(1, 0xFF), msg(1, 0xFF)},
-         {User(), User()}},
-        {"repair does not take",
-         {User(), Raw({0xFF, 6}, 6)},
-         10,
-         {msg(1, 0xFF), msg(1, 0xFF), msg(1, 0xFF)},
-         {}},
+        {"empty", img({}), 0, {}, {}},
+        {"user 7 and unknown 0x10", img({User("x"), {0x10, 3, 9}}), 0, {}, {}},
+        {"lease 13", img({Sized({0xFE}, 13)}), 0, {}, {}},
+        {"network 17", img({kNet}), 0, {}, {}},
+        {"unterminated string", img({{0xFF, 7, 0, 0, 0, 0, 'x'}}), 10, {msg(2, 0xFF)}, {}},
+        {"size 0", img({{0x10, 0, 0}}), 10, {}, {}},
+        {"size 1", img({{0x10, 1, 0}}), 10, {}, {}},
+        {"runs past used", used(img({User()}), 22), 10, {}, {}},
+        {"used 12", used(img({}), 12), 10, {}, {}},
+        {"used 249", used(img({}), 249), 10, {}, {}},
+        {"area sum", bad_sum, 7, {}, {}},
+        {"user 6", img({kUser6, kAsset}), 0, {m1}, {kAsset, User()}},
+        {"lease 14", img({Sized({0xFE}, 14)}), 0, {msg(3, 0xFE)}, {Sized({0xFE}, 13)}},
+        {"network 16", img({Sized(kNet, 16)}), 0, {msg(3, 0xFA)}, {Sized({0xFA}, 9)}},
+        {"network 14", img({Sized(kNet, 14)}), 10, {msg(2, 0xFA)}, {}},
+        {"second of a type", img({User("a"), kUser6}), 0, {m1, m1}, {User(), User()}},
+        {"repair does not take", img({User(), kUser6}), 10, {m1, m1, m1}, {}},
     };
     for (const auto &c : cases) {
-        const auto before = UserAreaImage(c.before);
-        machine_.setDevice(kUa, before);
+        SCOPED_TRACE(c.name);
+        machine_.setDevice(kUa, c.before);
         std::fill_n(Cache(), kUserAreaSize, 0x77);
         g_messages.clear();
-        EXPECT_EQ(UserAreaLoad(kUa, 1, Cache()), c.result) << c.name;
-        EXPECT_EQ(g_messages, c.messages) << c.name;
-        EXPECT_EQ(machine_.device(kUa), c.after.empty() ? before : UserAreaImage(c.after))
-            << c.name;
-        EXPECT_EQ(Cache248(), c.result == 0 ? Area248() : std::vector<uint8_t>(248, 0x77))
-            << c.name;
+        EXPECT_EQ(UserAreaLoad(kUa, 1, Cache()), c.result);
+        EXPECT_EQ(g_messages, c.messages);
+        EXPECT_EQ(machine_.device(kUa), c.after.empty() ? c.before : img(c.after));
+        EXPECT_EQ(Head(Cache()), c.result == 0 ? Area248() : std::vector<uint8_t>(248, 0x77));
     }
 }
 
-// Fails transfer k of an operation for every k: the operation answers non-zero and stops
-// there. What the device then holds is either refused by a start-up's header read or load
-// (which then formats it) or, in the bytes the load takes, the area before or after the
-// operation: a failed write never leaves a mixture that loads.
-TEST_F(UserAreaTest, EveryWriterSweptTransferByTransfer) {
-    const auto with_user = UserAreaImage({User("a"), Asset()});
+TEST_F(UserAreaTest, StoresAndRepairsByteForByteAndSweptTransferByTransfer) {
+    const Bytes a = User("a"), b = User("b"), abcd = User("abcd");  // 8, 8 and 11 bytes
+    const Bytes full = UserStruct(0x20, {}, {std::string(220, 'f')});
+    const Bytes big = UserStruct(0xFC, Bytes(4, 1), {std::string(225, 'b')});  // 232 bytes
     const struct {
         const char *name;
-        qorsim::Image before;
-        std::function<int()> op;
-    } ops[] = {
-        {"same size", with_user, [&] { return Put(User("b")); }},
-        {"append", UserAreaImage({Asset()}), [&] { return Put(User("new")); }},
-        {"compaction", with_user, [&] { return Put(User("longer")); }},
-        {"repair", UserAreaImage({Raw({0xFF, 6}, 6), Asset()}),
-         [&] { return UserAreaLoad(kUa, 1, Cache()); }},
-        {"format", with_user, [&] { return UserAreaFormat(kUa); }},
+        std::vector<Bytes> before;
+        Bytes store;  // none: the load repairs the area
+        int result;
+        std::vector<Bytes> after;
+        Lines writes;
+    } cases[] = {
+        {"append to empty", {}, a, 0, {a}, Offsets(16, 23, "040807")},
+        {"append", {kAsset}, a, 0, {kAsset, a}, Offsets(39, 46, "040807")},
+        {"same size", {a, kAsset}, b, 0, {b, kAsset}, Offsets(16, 23, "08")},
+        {"grow: moves behind", {a, kAsset}, abcd, 0, {kAsset, abcd}, Offsets(16, 49, "040708")},
+        {"shrink: frees the tail",
+         {abcd, kAsset},
+         User(),
+         0,
+         {kAsset, User()},
+         Offsets(16, 49, "040708")},
+        {"remove", {a, kAsset}, {0xFF, 0}, 0, {kAsset}, Offsets(16, 46, "040708")},
+        {"remove absent", {kAsset}, {0xFF, 0}, 0, {kAsset}, Offsets(0, -1, "040807")},
+        {"no room", {full}, kAsset, 4, {full}, {}},
+        {"size 1", {User()}, {0x30, 1}, 10, {User()}, {}},
+        {"232 appended to empty", {}, big, 0, {big}, Offsets(16, 247, "040807")},
+        {"232 stored", {big}, {0xFC, 0}, 10, {big}, {}},
+        {"repair", {kUser6, kAsset}, {}, 0, {kAsset, User()}, Offsets(16, 45, "040708")},
     };
-    for (const auto &o : ops) {
-        Start(o.before);
-        ASSERT_EQ(o.op(), 0) << o.name;
-        const uint64_t transfers = machine_.counters().transfers;
-        const auto after = Area248();
-        for (uint64_t k = 1; k <= transfers; ++k) {
-            Start(o.before);
-            FailTransfer(k);
-            EXPECT_NE(o.op(), 0) << o.name << " k=" << k;
-            EXPECT_EQ(machine_.counters().transfers, k) << o.name << " went on after " << k;
-            const auto now = Area248();
-            const auto used = static_cast<std::ptrdiff_t>(now[4]);
-            if (UserHeaderCheck(now.data()) == 0 && UserAreaValidate(now.data()).result == 0) {
-                EXPECT_TRUE(std::equal(now.begin(), now.begin() + used, o.before.begin()) ||
-                            std::equal(now.begin(), now.begin() + used, after.begin()))
-                    << o.name << " k=" << k;
-            }
-        }
-        // The next start-up brings such an area up, formatting it if need be.
-        FailTransfer(0);
-        uint8_t version = 0;
-        ASSERT_EQ(UserAreaBringUp(kUa, &version, Cache()), 0) << o.name;
-        EXPECT_EQ(Cache248(), Area248()) << o.name;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto op = [&] {
+            return c.store.empty() ? UserAreaLoad(kUa, 1, Cache()) : Put(c.store);
+        };
+        Start(UserAreaImage(c.before));
+        EXPECT_EQ(op(), c.result);
+        EXPECT_EQ(Area248(), Head(UserAreaImage(c.after).data()));
+        EXPECT_EQ(Head(Cache()), Area248());
+        EXPECT_EQ(Writes(), c.writes);
+        if (c.result == 0) Sweep(UserAreaImage(c.before), op);
     }
+    EXPECT_EQ(UserAreaPutStruct(kUa, 2, Cache(), User().data()), 3);
 }
 
-class UserExportsTest : public UserAreaTest {
-  protected:
-    void SetUp() override {
-        UserAreaTest::SetUp();
-        g_state.initialized = 1;
-    }
-    std::string Get(uint8_t type, int *rc) {
-        unsigned char buffer[256];
-        std::fill_n(buffer, 256, 0xEE);
-        *rc = AssetGetUserAreaStruct(buffer, type);
-        return qorsim::Hex(buffer, *rc == 0 ? buffer[1] : 256);
-    }
-};
-
-TEST_F(UserExportsTest, NotInitialisedBlankReadsAndTheChangedOutsideFlag) {
+TEST_F(UserAreaTest, NotInitialisedBlankReadsAndTheChangedOutsideFlag) {
     g_state.initialized = 0;
     Start(UserAreaImage({User("a")}, 1));
-    unsigned char buffer[256];
-    std::fill_n(buffer, 256, 0xEE);
-    EXPECT_EQ(AssetGetUserAreaStruct(buffer, 0xFF), 101);
+    EXPECT_EQ(Get(0xFF), "101 " + std::string(512, 'E'));
     EXPECT_EQ(AssetSetUserAreaStruct(User().data()), 101);
     EXPECT_EQ(AssetIsUserCacheDirty(), 0);
-    EXPECT_EQ(buffer[0], 0xEE);
     EXPECT_TRUE(Traffic().empty());
 
     g_state.initialized = 1;
@@ -335,41 +252,40 @@ TEST_F(UserExportsTest, NotInitialisedBlankReadsAndTheChangedOutsideFlag) {
     EXPECT_EQ(Traffic(), (Lines{"R AA 09 1", "R AA 08 1", "W AA 09 1 00",
                                 "W AA 08 1 " + qorsim::Hex2(static_cast<uint8_t>(sum + 1))}));
     EXPECT_EQ(AssetIsUserCacheDirty(), 1);
-    int rc = 0;
-    EXPECT_EQ(Get(0xFF, &rc), qorsim::Hex(User("a")));
+    EXPECT_EQ(Get(0xFF), "0 " + qorsim::Hex(User("a")));
     EXPECT_EQ(AssetIsUserCacheDirty(), 0);
-    EXPECT_EQ(Get(0xFD, &rc), "FD11" + std::string(508, '0'));
-    EXPECT_EQ(rc, 9);
-    EXPECT_EQ(Get(0x10, &rc), std::string(512, '0').replace(0, 2, "10"));
+    EXPECT_EQ(Get(0xFD), "9 FD11" + std::string(508, '0'));
+    EXPECT_EQ(Get(0x10), "9 10" + std::string(510, '0'));
     // A cache that holds no area answers reads with the blank and refuses stores.
     std::fill_n(Cache(), kUserAreaSize, 0);
     machine_.removeDevice(kUa);
-    EXPECT_EQ(Get(0xFF, &rc), "FF07" + std::string(508, '0'));
-    EXPECT_EQ(rc, 10);
+    EXPECT_EQ(Get(0xFF), "10 FF07" + std::string(508, '0'));
     EXPECT_EQ(AssetSetUserAreaStruct(User().data()), 10);
 }
 
 // Stores, removals and outside changes in random order against a model: an ordered list of
 // the structures the area holds.
-TEST_F(UserExportsTest, RandomisedAgainstAModel) {
+TEST_F(UserAreaTest, RandomisedAgainstAModel) {
     std::mt19937 rng(20261206);
     std::vector<Bytes> model;
+    const auto find = [&](uint8_t type) {
+        return std::find_if(model.begin(), model.end(),
+                            [&](const Bytes &s) { return s[0] == type; });
+    };
     Start(UserAreaImage({}));
     for (int step = 0; step < 300; ++step) {
         const auto type = static_cast<uint8_t>(0xF0 + rng() % 16);
         const int kind = static_cast<int>(rng() % 10);
-        auto at =
-            std::find_if(model.begin(), model.end(), [&](const Bytes &s) { return s[0] == type; });
+        auto at = find(type);
         if (kind < 2) {  // an outside writer, announcing it or not
             model.clear();
             for (int n = static_cast<int>(rng() % 4); n > 0; --n)
                 model.push_back(UserStruct(static_cast<uint8_t>(0x20 + n), {}, {"out"}));
-            auto img = UserAreaImage(model);
             // Unannounced, the change shows only when the area checksum moved.
-            if (kind == 0 || img[8] == Cache()[8]) img = UserAreaImage(model, 1);
-            machine_.setDevice(kUa, img);
+            auto img = UserAreaImage(model);
+            machine_.setDevice(kUa, UserAreaImage(model, kind == 0 || img[8] == Cache()[8]));
         } else if (kind < 4) {  // removal
-            EXPECT_EQ(AssetSetUserAreaStruct(Raw({type, 0}).data()), 0);
+            EXPECT_EQ(AssetSetUserAreaStruct(Bytes{type, 0}.data()), 0);
             if (at != model.end()) model.erase(at);
         } else {
             Bytes s =
@@ -378,26 +294,20 @@ TEST_F(UserExportsTest, RandomisedAgainstAModel) {
                 s = UserStruct(type, Bytes(t->fixed - 2u, 0), std::vector<std::string>(t->strings));
                 if (type == 0xFA) s[2] = 0;
             }
-            int used = 16;
-            for (const auto &m : model) used += static_cast<int>(m.size());
-            const int room = 248 - used + (at != model.end() ? static_cast<int>(at->size()) : 0);
+            size_t room = 248 - 16 + (at != model.end() ? at->size() : 0);
+            for (const auto &m : model) room -= m.size();
             const int rc = AssetSetUserAreaStruct(s.data());
-            EXPECT_EQ(rc, static_cast<int>(s.size()) > room ? 4 : 0) << step;
-            if (rc == 0 && at != model.end() && at->size() == s.size()) {
-                *at = s;
-            } else if (rc == 0) {
-                if (at != model.end()) model.erase(at);
-                model.push_back(s);
-            }
+            EXPECT_EQ(rc, s.size() > room ? 4 : 0) << step;
+            const bool moves = rc == 0 && (at == model.end() || at->size() != s.size());
+            if (rc == 0 && !moves) *at = s;  // in place
+            if (moves && at != model.end()) model.erase(at);
+            if (moves) model.push_back(s);
         }
-        int rc = 0;
-        const std::string got = Get(type, &rc);
-        at = std::find_if(model.begin(), model.end(), [&](const Bytes &s) { return s[0] == type; });
-        EXPECT_EQ(rc, at != model.end() ? 0 : 9) << step;
-        EXPECT_EQ(got, at != model.end() ? qorsim::Hex(*at) : got) << step;
-        const auto want = UserAreaImage(model);
-        EXPECT_EQ(Area248(), std::vector<uint8_t>(want.begin(), want.begin() + 248)) << step;
-        EXPECT_EQ(Cache248(), Area248()) << step;
+        const std::string got = Get(type);
+        at = find(type);
+        EXPECT_EQ(got, at != model.end() ? "0 " + qorsim::Hex(*at) : "9" + got.substr(1)) << step;
+        EXPECT_EQ(Area248(), Head(UserAreaImage(model).data())) << step;
+        EXPECT_EQ(Head(Cache()), Area248()) << step;
     }
 }
 
