@@ -100,8 +100,7 @@ TEST_F(Startup, ProbeFormatAndLoadFollowTheDevicesFound) {
         // The whole log (the query ends with its dirty check), or its start on an RF machine.
         std::vector<std::string> transfers;
         const char *fail_device = nullptr;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {kEmpty, {}, 0, none},  // no device at all
         // The last address probed; the first of two.
         {kBlank, {{0xC0, Area()}}, 1, Concat({none, {"R C0 00 256", "R C0 09 1"}})},

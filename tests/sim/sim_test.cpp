@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "platform/hwlib.h"
 #include "support/machine.h"
@@ -89,10 +90,8 @@ TEST_F(Bus, TransfersAreNumberedLoggedAndCounted) {
 }
 
 TEST_F(Bus, InjectedFaultsHitTheNamedTransfers) {
-    struct Case {
-        std::vector<std::pair<std::string, std::string>> conf;
-        std::vector<int> results;  // of: read A8, write A8, read AA, read A8 three times
-    } cases[] = {
+    // The keys set, and the results of: read A8, write A8, read AA, read A8 three times.
+    const std::pair<std::vector<std::pair<std::string, std::string>>, std::vector<int>> cases[] = {
         {{}, {0, 0, 1, 0, 0, 0}},
         {{{"fail_transfer", "2"}}, {0, 1, 1, 0, 0, 0}},
         {{{"fail_transfer", "1"}, {"fail_transfer", "5"}}, {1, 0, 1, 0, 1, 0}},
@@ -101,9 +100,9 @@ TEST_F(Bus, InjectedFaultsHitTheNamedTransfers) {
         {{{"fail_device", "AA"}, {"fail_device", "0xa8"}}, {2, 2, 2, 2, 2, 2}},
         {{{"fail_device", "A2"}, {"fail_transfer", "6"}}, {0, 0, 1, 0, 0, 1}},
     };
-    for (const auto &c : cases) {
+    for (const auto &[conf, results] : cases) {
         for (const char *key : {"fail_transfer", "fail_from", "fail_device"}) m.clearConf(key);
-        for (const auto &[k, v] : c.conf) m.addConf(k, v);
+        for (const auto &[k, v] : conf) m.addConf(k, v);
         m.setDevice(0xA8, Pattern());
         m.resetCounters();
         m.clearLog();
@@ -111,12 +110,12 @@ TEST_F(Bus, InjectedFaultsHitTheNamedTransfers) {
         const std::vector<int> got = {Read(0xA8, 0x20, &b, 1), Write(0xA8, 0x20, {0x99}),
                                       Read(0xAA, 0x20, &b, 1), Read(0xA8, 0x20, &b, 1),
                                       Read(0xA8, 0x20, &b, 1), Read(0xA8, 0x20, &b, 1)};
-        EXPECT_EQ(got, c.results) << ::testing::PrintToString(c.conf);
+        EXPECT_EQ(got, results) << ::testing::PrintToString(conf);
         // A failed write leaves the image alone.
-        EXPECT_EQ(m.device(0xA8)[0x20], c.results[1] == 0 ? 0x99 : Pattern()[0x20]);
+        EXPECT_EQ(m.device(0xA8)[0x20], results[1] == 0 ? 0x99 : Pattern()[0x20]);
         std::vector<std::pair<std::uint64_t, bool>> logged, want;  // sequence number, ok
         for (const auto &t : m.i2cTransfers()) logged.emplace_back(t.seq, t.ok);
-        for (int i = 0; i < 6; ++i) want.emplace_back(i + 1, c.results[i] == 0);
+        for (int i = 0; i < 6; ++i) want.emplace_back(i + 1, results[i] == 0);
         EXPECT_EQ(logged, want);
     }
 }
@@ -185,11 +184,8 @@ TEST_F(Memory, ReadsPlacedBytesAndZerosElsewhere) {
     m.placeMemory(0x100, {0xA1, 0xA2, 0xA3, 0xA4});
     m.placeMemory(0x102, {0xB1, 0xB2, 0xB3, 0xB4});  // overlaps: the new bytes win
     m.placeMemory(0x0FE, {0xD1, 0xD2});              // touches: joins
-    struct Case {
-        std::uint32_t address, length;
-        int rc;
-        const char *hex;
-    } cases[] = {
+    // Address, length, result and the bytes read.
+    const std::tuple<std::uint32_t, std::uint32_t, int, const char *> cases[] = {
         {0x0FFC, 8, 0, "0000000001020304"},  // into the first region
         {0x1006, 4, 0, "07081112"},          // across two files
         {0x100A, 4, 0, "13140000"},          // out of the span
@@ -198,36 +194,33 @@ TEST_F(Memory, ReadsPlacedBytesAndZerosElsewhere) {
         {0x1000, 0, 0, ""},
         {0x00FE, 9, 0, "D1D2A1A2B1B2B3B400"},  // placed by the test support
     };
-    for (const auto &c : cases) {
-        std::vector<std::uint8_t> buf(c.length + 1, 0xEE);
-        EXPECT_EQ(PMemRead(buf.data(), c.address, c.length), c.rc) << c.address;
-        EXPECT_EQ(c.rc == 0 ? qorsim::Hex(buf.data(), c.length) : "", c.hex) << c.address;
-        EXPECT_EQ(buf[c.length], 0xEE) << "wrote past the length at " << c.address;
+    for (const auto &[address, length, rc, hex] : cases) {
+        std::vector<std::uint8_t> buf(length + 1, 0xEE);
+        EXPECT_EQ(PMemRead(buf.data(), address, length), rc) << address;
+        EXPECT_EQ(rc == 0 ? qorsim::Hex(buf.data(), length) : "", hex) << address;
+        EXPECT_EQ(buf[length], 0xEE) << "wrote past the length at " << address;
     }
 }
 
 TEST_F(Memory, SearchFindsTheFirstCandidateHoldingTheSignature) {
-    struct Case {
-        const char *sig;
-        std::uint32_t first, last, step, found;
-    } cases[] = {
-        {"\x07\x08\x11", 0x1000, 0x1FFF, 2, 0x1006},  // across two touching files
-        {"\x07\x08\x11", 0x1000, 0x1FFF, 4, 0},       // 0x1006 is not a candidate
-        {"\x07\x08\x11", 0x1000, 0x1006, 2, 0x1006},  // last is a candidate
-        {"\x07\x08\x11", 0x1000, 0x1005, 2, 0},
-        {"\x13\x14", 0x1000, 0x100A, 1, 0x100A},  // may end past last
-        {"\x13\x14", 0, 0xFFFFFFFF, 1, 0x100A},   // whole space, sparse cost
-        {"EDID", 0x2000, 0x2FFF, 1, 0},           // runs off placed memory
-        {"ABCD", 0xFFFFFF00, 0xFFFFFFFF, 4, 0xFFFFFFFC},
-        {"BCDE", 0xFFFFFF00, 0xFFFFFFFF, 1, 0},  // would pass 4 GiB
-        {"\x01", 0x1000, 0x1000, 0, 0},          // step 0
-        {"\x01", 0x1001, 0x1000, 1, 0},          // empty range
-        {"", 0x1000, 0x1FFF, 1, 0},              // nothing to look for
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(PMemSearch(c.sig, c.first, c.last, c.step), c.found)
-            << c.first << " step " << c.step;
-    }
+    // Signature, first and last candidate, step, and the address found.
+    const std::tuple<const char *, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>
+        cases[] = {
+            {"\x07\x08\x11", 0x1000, 0x1FFF, 2, 0x1006},  // across two touching files
+            {"\x07\x08\x11", 0x1000, 0x1FFF, 4, 0},       // 0x1006 is not a candidate
+            {"\x07\x08\x11", 0x1000, 0x1006, 2, 0x1006},  // last is a candidate
+            {"\x07\x08\x11", 0x1000, 0x1005, 2, 0},
+            {"\x13\x14", 0x1000, 0x100A, 1, 0x100A},  // may end past last
+            {"\x13\x14", 0, 0xFFFFFFFF, 1, 0x100A},   // whole space, sparse cost
+            {"EDID", 0x2000, 0x2FFF, 1, 0},           // runs off placed memory
+            {"ABCD", 0xFFFFFF00, 0xFFFFFFFF, 4, 0xFFFFFFFC},
+            {"BCDE", 0xFFFFFF00, 0xFFFFFFFF, 1, 0},  // would pass 4 GiB
+            {"\x01", 0x1000, 0x1000, 0, 0},          // step 0
+            {"\x01", 0x1001, 0x1000, 1, 0},          // empty range
+            {"", 0x1000, 0x1FFF, 1, 0},              // nothing to look for
+        };
+    for (const auto &[sig, first, last, step, found] : cases)
+        EXPECT_EQ(PMemSearch(sig, first, last, step), found) << first << " step " << step;
 }
 
 TEST_F(Memory, LogFaultKeysAndOnlyWhileOpen) {
