@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <linux/hdreg.h>
+#include <pthread.h>
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <sys/file.h>
@@ -195,19 +196,42 @@ void NativeDiskClose(NativeDisk *disk) {
     delete disk;
 }
 
+namespace {
+
+// A child forked while another thread holds the lock would inherit the locked file description
+// and keep the lock for ever without knowing it: fork waits until no thread here holds one.
+pthread_mutex_t g_fork_guard = PTHREAD_MUTEX_INITIALIZER;
+pthread_once_t g_fork_guard_once = PTHREAD_ONCE_INIT;
+
+void TakeForkGuard() {
+    pthread_mutex_lock(&g_fork_guard);
+}
+void GiveForkGuard() {
+    pthread_mutex_unlock(&g_fork_guard);
+}
+void InstallForkGuard() {
+    pthread_atfork(TakeForkGuard, GiveForkGuard, GiveForkGuard);
+}
+
+}  // namespace
+
 NativeFileLock *NativeLockFile(const char *path) {
+    pthread_once(&g_fork_guard_once, InstallForkGuard);
+    TakeForkGuard();
     const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        GiveForkGuard();
+        return nullptr;
+    }
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    auto *lock = rc == 0 ? new (std::nothrow) NativeFileLock{fd} : nullptr;
+    if (lock == nullptr) {
         ::close(fd);
-        return nullptr;
+        GiveForkGuard();
     }
-    auto *lock = new (std::nothrow) NativeFileLock{fd};
-    if (lock == nullptr) ::close(fd);
     return lock;
 }
 
@@ -215,4 +239,5 @@ void NativeUnlockFile(NativeFileLock *lock) {
     if (lock == nullptr) return;
     ::close(lock->fd);  // closing releases the lock
     delete lock;
+    GiveForkGuard();
 }
