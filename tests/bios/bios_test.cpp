@@ -8,6 +8,7 @@
 #include <numeric>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -145,8 +146,7 @@ TEST_F(BiosTest, VpdMatch) {
         std::vector<std::string> log;
         const char *fault = "";
         int initialized = 1;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"type-model", "6281QK9"sv, 1, read_ok},
         {"across fields", "QK9ZX40"sv, 1, read_ok},
         {"lower-case prefix", "1s6281Q"sv, 1, read_ok},
@@ -231,15 +231,10 @@ TEST_F(BiosTest, VpdTexts) {
     std::memcpy(block.data() + 0x16, "ZX4\0 77", 7);
     std::memcpy(block.data() + 0x1D, "MB4K7 20931", 11);
     std::memcpy(block.data() + 0x28, "6281QK9", 7);
-    struct Case {
-        decltype(&VPDGetSystem) get;
-        int size;
-        int result;
-        std::string bytes;  // the first 20 bytes afterwards ('#' untouched)
-    };
     const auto F = [](size_t n) { return std::string(n, '#'); };
     const std::string z(1, '\0'), system("1S6281QK9ZX4\0 77", 16);
-    const Case cases[] = {
+    // The text, the size given, the result and the first 20 bytes afterwards ('#' untouched).
+    const std::tuple<decltype(&VPDGetSystem), int, int, std::string> cases[] = {
         {VPDGetSystem, 64, 0, system + z + F(3)},
         {VPDGetSystem, 16, 0, system.substr(0, 15) + z + F(4)},
         {VPDGetSystem, 1, 0, z + F(19)},
@@ -250,12 +245,12 @@ TEST_F(BiosTest, VpdTexts) {
     };
     for (int loaded = 0; loaded < 2; ++loaded) {
         g_state.vpd_loaded = loaded;
-        for (const Case &c : cases) {
+        for (const auto &[get, size, result, bytes] : cases) {
             std::string buf(20, '#');
             // Nothing loaded in this process: refused, nothing written.
-            EXPECT_EQ(c.get(buf.data(), c.size, block.data()),
-                      loaded ? c.result : ASSET_ERR_VPD_NOT_LOADED);
-            EXPECT_EQ(buf, loaded ? c.bytes : F(20)) << c.size;
+            EXPECT_EQ(get(buf.data(), size, block.data()),
+                      loaded ? result : ASSET_ERR_VPD_NOT_LOADED);
+            EXPECT_EQ(buf, loaded ? bytes : F(20)) << size;
         }
     }
 }

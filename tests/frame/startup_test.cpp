@@ -2,6 +2,9 @@
 // processes on simulated machines and judge it by what it did on the bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -23,10 +26,10 @@ std::vector<std::string> Keys(const std::vector<I2cTransfer> &transfers) {
     return keys;
 }
 
-// fmt formatted with each value from first to last in steps: the probe's header reads, the
-// writes of a formatting.
-std::vector<std::string> Each(const char *fmt, int first, int last, int step) {
-    std::vector<std::string> out;
+// fmt formatted with each value from first to last in steps, after the given lines: the
+// probe's header reads, the writes of a formatting.
+std::vector<std::string> Each(const char *fmt, int first, int last, int step,
+                              std::vector<std::string> out = {}) {
     for (int v = first; v <= last; v += step) {
         char buf[32];
         std::snprintf(buf, sizeof buf, fmt, v);
@@ -35,8 +38,9 @@ std::vector<std::string> Each(const char *fmt, int first, int last, int step) {
     return out;
 }
 
-std::vector<std::string> ProbeReads(int last = 0xC0) {
-    return Each("R %02X 00 8", 0xA0, last, 2);
+// The probe: the RF device's ID byte, then the header of each address up to last.
+std::vector<std::string> Probe(int last = 0xC0) {
+    return Each("R %02X 00 8", 0xA0, last, 2, {"R B8 0F 1"});
 }
 
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
@@ -45,15 +49,23 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
     return all;
 }
 
-qorsim::Image FormattedArea() {
-    return qorsim::SerialAreaImage({});
+// A formatted serial area, with one byte changed if asked.
+qorsim::Image Area(size_t byte = 0, uint8_t value = 'S') {
+    qorsim::Image area = qorsim::SerialAreaImage({});
+    area[byte] = value;
+    return area;
+}
+
+ChildEnv EnvOf(const TempMachine &m) {
+    return {{"QORASST_MACHINE", m.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}};
 }
 
 class Startup : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ns_ = UniqueNamespace();
+    // A formatted area at A0 for the tests on the fixture's machine.
+    Startup() {
         machine_.enableLog();
+        machine_.setDevice(0xA0, Area());
     }
 
     ChildEnv Env() const {
@@ -71,110 +83,55 @@ class Startup : public ::testing::Test {
         return lines.empty() ? "" : lines[0];
     }
 
-    void UseRegistry(const std::string &text) {
-        WriteTextFile(dir_.file("machine.reg"), text);
-        registry_ = dir_.file("machine.reg");
-    }
-
     TempMachine machine_;
     TempDir dir_;
-    std::string ns_;
-    std::string registry_;
+    std::string ns_ = UniqueNamespace(), registry_;
 };
 
-qorsim::Image Damaged(size_t byte, uint8_t value) {
-    qorsim::Image area = FormattedArea();
-    area[byte] = value;
-    return area;
-}
-
 TEST_F(Startup, ProbeFormatAndLoadFollowTheDevicesFound) {
-    const auto A8Writes = Each("W A8 %02X 4", 0, 252, 4);
+    const auto format = Each("W A8 %02X 4", 0, 252, 4), none = Probe();
+    const std::vector<std::string> load_a8 = {"R A8 00 8", "R A8 00 256"},
+                                   a0 = Concat({Probe(0xA0), {"R A0 00 256"}});
+    using enum Preset;  // blank: SPD at A0/A2, erased A8/AA; rf: the same and the RF device
     struct Case {
-        const char *name;
-        Preset preset;  // blank: SPD at A0/A2, erased A8/AA; rf: the same and the RF device
+        Preset preset;
         std::vector<std::pair<uint8_t, qorsim::Image>> devices;
-        const char *fail_device;
-        const char *status;
+        int eeprom;
         // The whole log (the query ends with its dirty check), or its start on an RF machine.
         std::vector<std::string> transfers;
-    };
-    const std::vector<Case> cases = {
-        {"no device at all",
-         Preset::kEmpty,
-         {},
-         nullptr,
-         "status init=1 eeprom=0 rf=0 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads()})},
-        {"last address probed",
-         Preset::kBlank,
-         {{0xC0, FormattedArea()}},
-         nullptr,
-         "status init=1 eeprom=1 rf=0 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads(), {"R C0 00 256", "R C0 09 1"}})},
-        {"first of two",
-         Preset::kBlank,
-         {{0xA0, FormattedArea()}, {0xA8, FormattedArea()}},
-         nullptr,
-         "status init=1 eeprom=1 rf=0 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads(0xA0), {"R A0 00 256", "R A0 09 1"}})},
-        {"foreign signature passed over",
-         Preset::kEmpty,
-         {{0xA4, Damaged(0, 'U')}},
-         nullptr,
-         "status init=1 eeprom=0 rf=0 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads()})},
-        {"header checksum passed over",
-         Preset::kEmpty,
-         {{0xA4, Damaged(7, 0)}},
-         nullptr,
-         "status init=1 eeprom=0 rf=0 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads()})},
-        {"geometry the cache cannot hold",
-         Preset::kEmpty,
-         {{0xA4, Damaged(4, 0x40)}},
-         nullptr,
-         "status init=1 eeprom=0 rf=0 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads()})},
-        {"RF: a blank area is formatted at A8",
-         Preset::kRf,
-         {},
-         nullptr,
-         "status init=1 eeprom=1 rf=1 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads(), A8Writes, {"R A8 00 8", "R A8 00 256"}})},
-        {"RF: an area that does not balance is formatted anew at A8",
-         Preset::kRf,
-         {{0xA0, Damaged(100, 0x55)}},
-         nullptr,
-         "status init=1 eeprom=1 rf=1 monitor=0",
-         Concat(
-             {{"R B8 0F 1", "R A0 00 8", "R A0 00 256"}, A8Writes, {"R A8 00 8", "R A8 00 256"}})},
-        {"RF: failed formatting still reports the area",
-         Preset::kRf,
-         {},
-         "A8",
-         "status init=1 eeprom=1 rf=1 monitor=0",
-         Concat({{"R B8 0F 1"}, ProbeReads(), {"W A8 00 4"}})},
+        const char *fail_device = nullptr;
+    } const cases[] = {
+        {kEmpty, {}, 0, none},  // no device at all
+        // The last address probed; the first of two.
+        {kBlank, {{0xC0, Area()}}, 1, Concat({none, {"R C0 00 256", "R C0 09 1"}})},
+        {kBlank, {{0xA0, Area()}, {0xA8, Area()}}, 1, Concat({a0, {"R A0 09 1"}})},
+        // Passed over: a foreign signature, a bad header checksum, a geometry the cache cannot
+        // hold.
+        {kEmpty, {{0xA4, Area(0, 'U')}}, 0, none},
+        {kEmpty, {{0xA4, Area(7, 0)}}, 0, none},
+        {kEmpty, {{0xA4, Area(4, 0x40)}}, 0, none},
+        // RF: a blank area is formatted at A8, so is one that does not balance; failed
+        // formatting still reports the area.
+        {kRf, {}, 1, Concat({none, format, load_a8})},
+        {kRf, {{0xA0, Area(100, 0x55)}}, 1, Concat({a0, format, load_a8})},
+        {kRf, {}, 1, Concat({none, {"W A8 00 4"}}), "A8"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(&c - cases);
         TempMachine machine(c.preset);
         machine.enableLog();
         for (const auto &[address, image] : c.devices) machine.setDevice(address, image);
         if (c.fail_device != nullptr) machine.addConf("fail_device", c.fail_device);
         // "get 2 0" waits for the background thread, so the child ends after it.
-        ChildResult r = RunChild(
-            {"status", "get", "2", "0"},
-            {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
-        EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], c.status);
+        ChildResult r = RunChild({"status", "get", "2", "0"}, EnvOf(machine));
+        EXPECT_EQ(LinesStartingWith(r.out, "status ")[0],
+                  "status init=1 eeprom=" + std::to_string(c.eeprom) +
+                      " rf=" + (c.preset == kRf ? "1" : "0") + " monitor=0");
         auto keys = Keys(machine.i2cTransfers());
-        if (c.preset == Preset::kRf && keys.size() > c.transfers.size()) {
-            keys.resize(c.transfers.size());
-        }
+        if (c.preset == kRf) keys.resize(std::min(keys.size(), c.transfers.size()));
         EXPECT_EQ(keys, c.transfers);
-        for (const auto &[address, image] : c.devices) {
+        for (const auto &[address, image] : c.devices)
             EXPECT_EQ(machine.device(address), image);  // start-up never writes elsewhere
-        }
     }
 }
 
@@ -182,93 +139,72 @@ TEST_F(Startup, TheFormattedAreaIsExact) {
     TempMachine machine(Preset::kRf);
     machine.removeDevice(0xA0);  // no modules: the thread has nothing to record
     machine.removeDevice(0xA2);
-    RunChild({"status", "get", "2", "0"},
-             {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
+    RunChild({"status", "get", "2", "0"}, EnvOf(machine));
     qorsim::Image expected{};
-    const uint8_t header[] = {0x53, 0x45, 0x52, 0x23, 0x14, 0x0C, 0x01, 0xD2, 0x00};
-    std::copy(std::begin(header), std::end(header), expected.begin());
+    std::memcpy(expected.data(), "SER#\x14\x0C\x01\xD2", 8);
     EXPECT_EQ(machine.device(0xA8), expected);
 }
 
+// The synchronisation thread records the two modules; the process ends right away.
 TEST_F(Startup, AProcessThatEndsAtOnceLetsItsThreadFinishItsWrites) {
-    // The synchronisation thread records the two modules; the process ends right away.
     for (int round = 0; round < 3; ++round) {
-        SCOPED_TRACE(round);
         TempMachine machine(Preset::kRf);
-        ChildResult r = RunChild({"status"}, {{"QORASST_MACHINE", machine.path()},
-                                              {"QORASST_NAMESPACE", UniqueNamespace()}});
-        ASSERT_EQ(r.exit_code, 0);
+        ASSERT_EQ(RunChild({"status"}, EnvOf(machine)).exit_code, 0);
         qorsim::Image area = machine.device(0xA8);
-        uint8_t sum = 0;
-        for (uint8_t b : area) sum = static_cast<uint8_t>(sum + b);
-        EXPECT_EQ(sum, 0);
-        EXPECT_EQ(area[16], 17 * 8 + 0);  // records (17, 0) and (17, 1) in slots 0 and 1
-        EXPECT_EQ(area[36], 17 * 8 + 1);
+        EXPECT_EQ(std::accumulate(area.begin(), area.end(), 0u) % 256, 0u) << round;
+        EXPECT_EQ(area[16], 17 * 8 + 0) << round;  // records (17, 0) and (17, 1) in slots 0, 1
+        EXPECT_EQ(area[36], 17 * 8 + 1) << round;
     }
 }
 
 TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
-    machine_.setDevice(0xA0, FormattedArea());
     const std::string key =
-        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Valdrex\\Override]\n";
-    std::string seventeen;
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services"
+        "\\Valdrex\\Override]\n";
+    std::string seventeen = key;
+    std::vector<int> sixteen;
     for (int i = 0; i < 17; ++i) {
         char line[64];
         std::snprintf(line, sizeof line, "\"addr%02d\"=dword:%08x\n", i, 0xB0 + 2 * (i % 8));
         seventeen += line;
+        if (i < 16) sixteen.push_back(0xB0 + 2 * (i % 8));
     }
-    struct Case {
-        const char *name;
-        std::string registry;        // empty: no registry at all
-        std::vector<int> addresses;  // expected module_addr; the rest of the 16 are 0
-    };
-    const Case cases[] = {
-        {"no key", "", {0xA0, 0xA2, 0xA4, 0xA6}},
-        {"addr values in order, others passed over",
-         "REGEDIT4\n\n" + key +
-             "\"addr0\"=dword:000000a2\n\"address1\"=dword:000000a4\n\"speed\"=dword:5\n",
+    const std::pair<std::string, std::vector<int>> cases[] = {
+        // The registry ("": none) and the module addresses expected; the rest of the 16 are 0.
+        {"", {0xA0, 0xA2, 0xA4, 0xA6}},
+        // addr values in order, others passed over
+        {key + "\"addr0\"=dword:000000a2\n\"address1\"=dword:000000a4\n\"speed\"=dword:5\n",
          {0xA2, 0xA4}},
-        {"key without addr values", "REGEDIT4\n\n" + key + "\"speed\"=dword:5\n", {}},
-        {"names are case-sensitive; binary data gives its first byte",
-         "REGEDIT4\n\n" + key + "\"ADDR0\"=dword:a2\n\"addrX\"=hex:ae,00\n",
-         {0xAE}},
-        {"a name too long for the buffer ends the list",
-         "REGEDIT4\n\n" + key + "\"addr0\"=dword:a2\n\"addr" + std::string(130, 'x') +
+        {key + "\"speed\"=dword:5\n", {}},
+        // names are case-sensitive; binary data gives its first byte
+        {key + "\"ADDR0\"=dword:a2\n\"addrX\"=hex:ae,00\n", {0xAE}},
+        // a name too long for the buffer ends the list
+        {key + "\"addr0\"=dword:a2\n\"addr" + std::string(130, 'x') +
              "\"=dword:a4\n\"addrz\"=dword:a6\n",
          {0xA2}},
-        {"a 17th address is ignored",
-         "REGEDIT4\n\n" + key + seventeen,
-         {0xB0, 0xB2, 0xB4, 0xB6, 0xB8, 0xBA, 0xBC, 0xBE, 0xB0, 0xB2, 0xB4, 0xB6, 0xB8, 0xBA, 0xBC,
-          0xBE}},
+        {seventeen, sixteen},  // a 17th address is ignored
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    std::vector<std::string> commands;
+    for (int i = 0; i <= 16; ++i)
+        commands.insert(commands.end(), {"get", "256", std::to_string(i)});
+    for (const auto &[registry, addresses] : cases) {
+        SCOPED_TRACE(registry);
         registry_.clear();
-        if (!c.registry.empty()) UseRegistry(c.registry);
-        std::vector<std::string> commands;
-        for (int i = 0; i <= 16; ++i) {
-            commands.insert(commands.end(), {"get", "256", std::to_string(i)});
-        }
+        if (!registry.empty()) WriteTextFile(registry_ = dir_.file("machine.reg"), registry);
         machine_.clearLog();
         ChildResult r = Run(commands);
-        ASSERT_EQ(r.exit_code, 0) << r.err;
         auto lines = LinesStartingWith(r.out, "get 256 ");
-        ASSERT_EQ(lines.size(), 17u);
+        ASSERT_EQ(lines.size(), 17u) << r.err;
         // A live module query reads 23 bytes at offset 0x80 of the module's SPD EEPROM; an
         // empty entry answers 9 without touching the bus; index 16 names no entry at all.
-        std::vector<std::string> reads;
-        for (const auto &t : machine_.i2cTransfers()) {
+        std::vector<std::string> reads, expected_reads;
+        for (const auto &t : machine_.i2cTransfers())
             if (t.off == 0x80 && t.len == 23) reads.push_back(Key(t));
-        }
-        std::vector<std::string> expected_reads;
         for (int i = 0; i < 16; ++i) {
-            if (i >= static_cast<int>(c.addresses.size()) || c.addresses[i] == 0) {
+            if (i < static_cast<int>(addresses.size()))
+                expected_reads.push_back(Each("R %02X 80 23", addresses[i], addresses[i], 1)[0]);
+            else
                 EXPECT_EQ(lines[i], "get 256 " + std::to_string(i) + " rc=9 text=");
-            } else {
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "R %02X 80 23", c.addresses[i]);
-                expected_reads.push_back(buf);
-            }
         }
         EXPECT_EQ(lines[16], "get 256 16 rc=102 text=");
         EXPECT_EQ(reads, expected_reads);
@@ -277,60 +213,48 @@ TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
 
 TEST_F(Startup, SecondProcessProbesForItselfAndSharesTheFirstCache) {
     TempMachine machine(Preset::kDemo);
-    const std::string ns = UniqueNamespace();
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", ns}};
+    const ChildEnv env = EnvOf(machine);
     const std::string ready = dir_.file("ready"), go = dir_.file("go");
     Child first(BinPath("qor_child"), {"get", "2", "0", "touch", ready, "wait", go, "status"}, env);
-    ChildResult waited = RunChild({"wait", ready}, env);
-    ASSERT_NE(waited.out.find("waited ok"), std::string::npos);
+    ASSERT_NE(RunChild({"wait", ready}, env).out.find("waited ok"), std::string::npos);
 
     machine.enableLog();
     ChildResult second = RunChild({"status", "get", "4", "0"}, env);
-    EXPECT_EQ(LinesStartingWith(second.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=1");
-    auto keys = Keys(machine.i2cTransfers());
+    const std::string all = "status init=1 eeprom=1 rf=1 monitor=1";
+    EXPECT_EQ(LinesStartingWith(second.out, "status ")[0], all);
     // Its own probe only: no formatting and no load of the area; the query's dirty check
     // reads byte 9 of the area.
-    EXPECT_EQ(keys, Concat({{"R B8 0F 1"}, ProbeReads(0xA8), {"R A8 09 1"}}));
-    auto got = LinesStartingWith(second.out, "get 4 0 ");
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].rfind("get 4 0 rc=0 text=", 0), 0u) << got[0];
+    EXPECT_EQ(Keys(machine.i2cTransfers()), Concat({Probe(0xA8), {"R A8 09 1"}}));
+    EXPECT_EQ(LinesStartingWith(second.out, "get 4 0 rc=0 text=").size(), 1u) << second.out;
 
     WriteTextFile(go, "");
-    ChildResult r = first.Wait();
-    EXPECT_EQ(LinesStartingWith(r.out, "status ")[0], "status init=1 eeprom=1 rf=1 monitor=1");
+    EXPECT_EQ(LinesStartingWith(first.Wait().out, "status ")[0], all);
 }
 
 TEST_F(Startup, AfterTheLastProcessIsGoneTheNextOneIsFirstAgain) {
-    machine_.setDevice(0xA0, FormattedArea());
     // The last one ended, ended again, then was killed instead of ending: each time the next
     // process is a first one and loads the area.
     for (const char *last : {"status", "status", "die"}) {
-        SCOPED_TRACE(last);
         Run({"status", last});
         machine_.clearLog();
         Run({"status"});
         auto keys = Keys(machine_.i2cTransfers());
-        ASSERT_FALSE(keys.empty());
-        EXPECT_EQ(keys.back(), "R A0 00 256");
+        EXPECT_EQ(keys.empty() ? "" : keys.back(), "R A0 00 256") << last;
     }
 }
 
 TEST_F(Startup, AProcessThatDiedHoldingTheMutexBlocksNobody) {
-    machine_.setDevice(0xA0, FormattedArea());
-    ChildResult died = RunChildProgram("qor_lockdie", {"die"}, Env());
-    ASSERT_EQ(died.signal, SIGKILL);
+    ASSERT_EQ(RunChildProgram("qor_lockdie", {"die"}, Env()).signal, SIGKILL);
     EXPECT_EQ(Status(), "status init=1 eeprom=1 rf=0 monitor=0");
 }
 
 TEST_F(Startup, FailedBusOpenLeavesTheLibraryUninitialised) {
-    machine_.setDevice(0xA0, FormattedArea());
     machine_.conf("i2c_open", "fail");
     EXPECT_EQ(Status(), "status init=0 eeprom=0 rf=0 monitor=0");
     EXPECT_TRUE(machine_.i2cTransfers().empty());
     // What tests `initialized` refuses; the disk mapping was given up again, so the next
     // process is a first one.
-    ChildResult r = Run({"get", "4", "0"});
-    EXPECT_NE(r.out.find("get 4 0 rc=101 text="), std::string::npos);
+    EXPECT_NE(Run({"get", "4", "0"}).out.find("get 4 0 rc=101 text="), std::string::npos);
     machine_.clearConf("i2c_open");
     machine_.clearLog();
     EXPECT_EQ(Status(), "status init=1 eeprom=1 rf=0 monitor=0");

@@ -74,10 +74,8 @@ void PlaceEbda(TempMachine &m, const Bytes &block, const Ebda &e = {}) {
 // A text export's answer and the 64-byte buffer ('#' untouched) given as the size, up to the
 // last non-zero byte.
 std::pair<int, std::string> Get(Text get, int size = 64) {
-    std::array<char, 64> buf;
-    buf.fill('#');
-    const int result = get(buf.data(), size);
-    std::string bytes(buf.data(), buf.size());
+    std::string bytes(64, '#');
+    const int result = get(bytes.data(), size);
     bytes.resize(bytes.find_last_not_of('\0') + 1);  // npos + 1 is 0: nothing delivered
     return {result, bytes};
 }
@@ -94,17 +92,14 @@ std::array<int, 5> Mode(int index) {
 // a kind other than 4 or 5).
 std::string ModeList() {
     std::string s;
-    for (int i = 0; i <= kModes; ++i) {
-        const auto [result, w, h, r, k] = Mode(i);
-        if (result == ASSET_ERR_MODE_INDEX) break;
-        EXPECT_EQ(result, ASSET_OK);
-        s += (s.empty() ? "" : " ") + std::to_string(w) + "x" + std::to_string(h) + "@" +
-             std::to_string(r) +
-             (k == 5   ? "i"
-              : k == 4 ? ""
-                       : "?");
-    }
-    return s;
+    std::array<int, 5> m;
+    for (int i = 0; (m = Mode(i))[0] == ASSET_OK && i <= kModes; ++i)
+        s += " " + std::to_string(m[1]) + "x" + std::to_string(m[2]) + "@" + std::to_string(m[3]) +
+             (m[4] == 5   ? "i"
+              : m[4] == 4 ? ""
+                          : "?");
+    EXPECT_EQ(m[0], ASSET_ERR_MODE_INDEX);
+    return s.substr(s.empty() ? 0 : 1);
 }
 
 class MonitorTest : public MachineFixture {
@@ -244,24 +239,20 @@ TEST_F(MonitorTest, Decoding) {
 
 // Many first calls at once, then one more: all see the same table, built once.
 TEST_F(MonitorTest, ModeTableBuiltOnceUnderManyThreads) {
-    using Modes = std::array<std::array<int, 5>, kModes>;  // result, width, height, refresh, kind
-    const auto look_up = [](Modes &modes) {
-        for (size_t i = 0; i < modes.size(); ++i) modes[i] = Mode(static_cast<int>(i));
-    };
     for (int round = 0; round < 20; ++round) {
         Load(Block(kNamed));
         std::atomic<int> go{0};
-        std::vector<Modes> seen(5);
+        std::vector<std::string> seen(5);
         std::vector<std::thread> threads;
         for (size_t t = 1; t < seen.size(); ++t)
             threads.emplace_back([&, t] {
                 while (go.load() == 0) std::this_thread::yield();
-                look_up(seen[t]);
+                seen[t] = ModeList();
             });
         go.store(1);
         for (std::thread &t : threads) t.join();
-        look_up(seen[0]);
-        for (const Modes &m : seen) EXPECT_EQ(m, seen[0]);
+        seen[0] = ModeList();
+        EXPECT_EQ(seen, std::vector<std::string>(5, seen[0]));
     }
     // An index outside the list writes nothing.
     for (int index : {kModes, -1})

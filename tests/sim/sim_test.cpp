@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "platform/hwlib.h"
 #include "support/machine.h"
@@ -39,8 +40,12 @@ class Bus : public MachineFixture {
 };
 
 // Every transfer takes the next sequence number and a log line, refused ones too (they fail
-// with 1 and leave image and buffer alone); the counters add up what moved.
+// with 1 and leave image and buffer alone); the counters add up what moved. Opening fails on
+// request, and everything without a machine.
 TEST_F(Bus, TransfersAreNumberedLoggedAndCounted) {
+    m.conf("i2c_open", "fail");
+    EXPECT_EQ(I2C_Open(), 0);
+    m.clearConf("i2c_open");
     ASSERT_EQ(I2C_Open(), 1);
     std::uint8_t buf[4] = {};
     ASSERT_EQ(Read(0xA8, 0x10, buf, 4), 0);
@@ -64,10 +69,10 @@ TEST_F(Bus, TransfersAreNumberedLoggedAndCounted) {
     EXPECT_EQ(m.device(0xA8), expect);
     EXPECT_EQ(m.log(),
               (std::vector<std::string>{
-                  "I2C OPEN ok", "I2C 1 R A8 10 4 ok 4A4B4849", "I2C 2 W A8 FC 4 ok DEADBEEF",
-                  "I2C 3 W A8 00 1 ok 01", "I2C 4 R A6 00 1 fail", "I2C 5 W A6 00 1 fail 77",
-                  "I2C 6 R A8 FF 2 fail", "I2C 7 W A8 FE 3 fail 777777", "I2C 8 R A8 00 0 fail",
-                  "I2C 9 W A8 00 -1 fail", "I2C 10 R A9 00 1 fail",
+                  "I2C OPEN fail", "I2C OPEN ok", "I2C 1 R A8 10 4 ok 4A4B4849",
+                  "I2C 2 W A8 FC 4 ok DEADBEEF", "I2C 3 W A8 00 1 ok 01", "I2C 4 R A6 00 1 fail",
+                  "I2C 5 W A6 00 1 fail 77", "I2C 6 R A8 FF 2 fail", "I2C 7 W A8 FE 3 fail 777777",
+                  "I2C 8 R A8 00 0 fail", "I2C 9 W A8 00 -1 fail", "I2C 10 R A9 00 1 fail",
                   "I2C 11 R A8 00 256 ok " + qorsim::Hex(expect.data(), 256), "I2C CLOSE"}));
     EXPECT_EQ(m.counters(), (qorsim::Counters{11, 260, 5}));
 
@@ -77,13 +82,16 @@ TEST_F(Bus, TransfersAreNumberedLoggedAndCounted) {
     ASSERT_EQ(Read(0xA8, 0, buf, 2), 0);
     EXPECT_TRUE(m.log().empty());
     EXPECT_EQ(m.counters(), (qorsim::Counters{12, 262, 5}));
+
+    ScopedEnv none(qorsim::kMachineEnv, "");
+    const std::vector<int> results = {I2C_Open(), Read(0xA8, 0, buf, 1), Write(0xA8, 0, {1}),
+                                      PMemIsInitialized(), PMemOpen()};
+    EXPECT_EQ(results, (std::vector<int>{0, 1, 1, 0, 0}));
 }
 
 TEST_F(Bus, InjectedFaultsHitTheNamedTransfers) {
-    struct Case {
-        std::vector<std::pair<std::string, std::string>> conf;
-        std::vector<int> results;  // of: read A8, write A8, read AA, read A8 three times
-    } cases[] = {
+    // The keys set, and the results of: read A8, write A8, read AA, read A8 three times.
+    const std::pair<std::vector<std::pair<std::string, std::string>>, std::vector<int>> cases[] = {
         {{}, {0, 0, 1, 0, 0, 0}},
         {{{"fail_transfer", "2"}}, {0, 1, 1, 0, 0, 0}},
         {{{"fail_transfer", "1"}, {"fail_transfer", "5"}}, {1, 0, 1, 0, 1, 0}},
@@ -92,9 +100,9 @@ TEST_F(Bus, InjectedFaultsHitTheNamedTransfers) {
         {{{"fail_device", "AA"}, {"fail_device", "0xa8"}}, {2, 2, 2, 2, 2, 2}},
         {{{"fail_device", "A2"}, {"fail_transfer", "6"}}, {0, 0, 1, 0, 0, 1}},
     };
-    for (const auto &c : cases) {
+    for (const auto &[conf, results] : cases) {
         for (const char *key : {"fail_transfer", "fail_from", "fail_device"}) m.clearConf(key);
-        for (const auto &[k, v] : c.conf) m.addConf(k, v);
+        for (const auto &[k, v] : conf) m.addConf(k, v);
         m.setDevice(0xA8, Pattern());
         m.resetCounters();
         m.clearLog();
@@ -102,30 +110,14 @@ TEST_F(Bus, InjectedFaultsHitTheNamedTransfers) {
         const std::vector<int> got = {Read(0xA8, 0x20, &b, 1), Write(0xA8, 0x20, {0x99}),
                                       Read(0xAA, 0x20, &b, 1), Read(0xA8, 0x20, &b, 1),
                                       Read(0xA8, 0x20, &b, 1), Read(0xA8, 0x20, &b, 1)};
-        EXPECT_EQ(got, c.results) << ::testing::PrintToString(c.conf);
+        EXPECT_EQ(got, results) << ::testing::PrintToString(conf);
         // A failed write leaves the image alone.
-        EXPECT_EQ(m.device(0xA8)[0x20], c.results[1] == 0 ? 0x99 : Pattern()[0x20]);
-        const auto t = m.i2cTransfers();
-        ASSERT_EQ(t.size(), 6u);
-        for (std::size_t i = 0; i < t.size(); ++i) {
-            EXPECT_EQ(t[i].seq, i + 1);
-            EXPECT_EQ(t[i].ok, c.results[i] == 0);
-        }
+        EXPECT_EQ(m.device(0xA8)[0x20], results[1] == 0 ? 0x99 : Pattern()[0x20]);
+        std::vector<std::pair<std::uint64_t, bool>> logged, want;  // sequence number, ok
+        for (const auto &t : m.i2cTransfers()) logged.emplace_back(t.seq, t.ok);
+        for (int i = 0; i < 6; ++i) want.emplace_back(i + 1, results[i] == 0);
+        EXPECT_EQ(logged, want);
     }
-}
-
-TEST_F(Bus, OpenFailsOnRequestOrWithoutMachine) {
-    m.conf("i2c_open", "fail");
-    EXPECT_EQ(I2C_Open(), 0);
-    m.clearConf("i2c_open");
-    EXPECT_EQ(I2C_Open(), 1);
-    EXPECT_EQ(m.log(), (std::vector<std::string>{"I2C OPEN fail", "I2C OPEN ok"}));
-
-    ScopedEnv none(qorsim::kMachineEnv, "");
-    std::uint8_t b = 0;
-    const std::vector<int> results = {I2C_Open(), Read(0xA8, 0, &b, 1), Write(0xA8, 0, {1}),
-                                      PMemIsInitialized(), PMemOpen()};
-    EXPECT_EQ(results, (std::vector<int>{0, 1, 1, 0, 0}));
 }
 
 #ifndef _WIN32
@@ -192,11 +184,8 @@ TEST_F(Memory, ReadsPlacedBytesAndZerosElsewhere) {
     m.placeMemory(0x100, {0xA1, 0xA2, 0xA3, 0xA4});
     m.placeMemory(0x102, {0xB1, 0xB2, 0xB3, 0xB4});  // overlaps: the new bytes win
     m.placeMemory(0x0FE, {0xD1, 0xD2});              // touches: joins
-    struct Case {
-        std::uint32_t address, length;
-        int rc;
-        const char *hex;
-    } cases[] = {
+    // Address, length, result and the bytes read.
+    const std::tuple<std::uint32_t, std::uint32_t, int, const char *> cases[] = {
         {0x0FFC, 8, 0, "0000000001020304"},  // into the first region
         {0x1006, 4, 0, "07081112"},          // across two files
         {0x100A, 4, 0, "13140000"},          // out of the span
@@ -205,36 +194,33 @@ TEST_F(Memory, ReadsPlacedBytesAndZerosElsewhere) {
         {0x1000, 0, 0, ""},
         {0x00FE, 9, 0, "D1D2A1A2B1B2B3B400"},  // placed by the test support
     };
-    for (const auto &c : cases) {
-        std::vector<std::uint8_t> buf(c.length + 1, 0xEE);
-        EXPECT_EQ(PMemRead(buf.data(), c.address, c.length), c.rc) << c.address;
-        EXPECT_EQ(c.rc == 0 ? qorsim::Hex(buf.data(), c.length) : "", c.hex) << c.address;
-        EXPECT_EQ(buf[c.length], 0xEE) << "wrote past the length at " << c.address;
+    for (const auto &[address, length, rc, hex] : cases) {
+        std::vector<std::uint8_t> buf(length + 1, 0xEE);
+        EXPECT_EQ(PMemRead(buf.data(), address, length), rc) << address;
+        EXPECT_EQ(rc == 0 ? qorsim::Hex(buf.data(), length) : "", hex) << address;
+        EXPECT_EQ(buf[length], 0xEE) << "wrote past the length at " << address;
     }
 }
 
 TEST_F(Memory, SearchFindsTheFirstCandidateHoldingTheSignature) {
-    struct Case {
-        const char *sig;
-        std::uint32_t first, last, step, found;
-    } cases[] = {
-        {"\x07\x08\x11", 0x1000, 0x1FFF, 2, 0x1006},  // across two touching files
-        {"\x07\x08\x11", 0x1000, 0x1FFF, 4, 0},       // 0x1006 is not a candidate
-        {"\x07\x08\x11", 0x1000, 0x1006, 2, 0x1006},  // last is a candidate
-        {"\x07\x08\x11", 0x1000, 0x1005, 2, 0},
-        {"\x13\x14", 0x1000, 0x100A, 1, 0x100A},  // may end past last
-        {"\x13\x14", 0, 0xFFFFFFFF, 1, 0x100A},   // whole space, sparse cost
-        {"EDID", 0x2000, 0x2FFF, 1, 0},           // runs off placed memory
-        {"ABCD", 0xFFFFFF00, 0xFFFFFFFF, 4, 0xFFFFFFFC},
-        {"BCDE", 0xFFFFFF00, 0xFFFFFFFF, 1, 0},  // would pass 4 GiB
-        {"\x01", 0x1000, 0x1000, 0, 0},          // step 0
-        {"\x01", 0x1001, 0x1000, 1, 0},          // empty range
-        {"", 0x1000, 0x1FFF, 1, 0},              // nothing to look for
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(PMemSearch(c.sig, c.first, c.last, c.step), c.found)
-            << c.first << " step " << c.step;
-    }
+    // Signature, first and last candidate, step, and the address found.
+    const std::tuple<const char *, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>
+        cases[] = {
+            {"\x07\x08\x11", 0x1000, 0x1FFF, 2, 0x1006},  // across two touching files
+            {"\x07\x08\x11", 0x1000, 0x1FFF, 4, 0},       // 0x1006 is not a candidate
+            {"\x07\x08\x11", 0x1000, 0x1006, 2, 0x1006},  // last is a candidate
+            {"\x07\x08\x11", 0x1000, 0x1005, 2, 0},
+            {"\x13\x14", 0x1000, 0x100A, 1, 0x100A},  // may end past last
+            {"\x13\x14", 0, 0xFFFFFFFF, 1, 0x100A},   // whole space, sparse cost
+            {"EDID", 0x2000, 0x2FFF, 1, 0},           // runs off placed memory
+            {"ABCD", 0xFFFFFF00, 0xFFFFFFFF, 4, 0xFFFFFFFC},
+            {"BCDE", 0xFFFFFF00, 0xFFFFFFFF, 1, 0},  // would pass 4 GiB
+            {"\x01", 0x1000, 0x1000, 0, 0},          // step 0
+            {"\x01", 0x1001, 0x1000, 1, 0},          // empty range
+            {"", 0x1000, 0x1FFF, 1, 0},              // nothing to look for
+        };
+    for (const auto &[sig, first, last, step, found] : cases)
+        EXPECT_EQ(PMemSearch(sig, first, last, step), found) << first << " step " << step;
 }
 
 TEST_F(Memory, LogFaultKeysAndOnlyWhileOpen) {
@@ -277,15 +263,17 @@ TEST(QorsimTool, CreatesShowsAndAdjustsAMachine) {
                              "QOR7K2M9X4TB8A, checksum OK"})
         EXPECT_NE(show.find(line), std::string::npos) << line;
 
-    ASSERT_EQ(RunChildProgram("qorsim", {"conf", dir, "fail_transfer", "3", "9"}).exit_code, 0);
-    ASSERT_EQ(RunChildProgram("qorsim", {"log", dir, "on"}).exit_code, 0);
+    const auto tool = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + 1, dir);
+        return RunChildProgram("qorsim", args).exit_code;
+    };
+    ASSERT_EQ(tool({"conf", "fail_transfer", "3", "9"}) + tool({"log", "on"}), 0);
     EXPECT_EQ(qorsim::ReadConf(dir).fail_transfer, (std::vector<std::uint64_t>{3, 9}));
     EXPECT_TRUE(qorsim::ReadConf(dir).log);
     qorsim::WriteCounters(dir, {5, 6, 7});
     std::ofstream(qorsim::LogPath(dir)) << "I2C OPEN ok\n";
-    for (const auto &[command, arg] : std::vector<std::pair<std::string, std::string>>{
-             {"conf", "fail_transfer"}, {"log", "clear"}, {"counter", "reset"}})
-        EXPECT_EQ(RunChildProgram("qorsim", {command, dir, arg}).exit_code, 0) << command;
+    EXPECT_EQ(tool({"conf", "fail_transfer"}) + tool({"log", "clear"}) + tool({"counter", "reset"}),
+              0);
     EXPECT_TRUE(qorsim::ReadConf(dir).fail_transfer.empty());
     EXPECT_TRUE(qorsim::ReadLog(dir).empty());
     EXPECT_EQ(qorsim::ReadCounters(dir), qorsim::Counters{});
