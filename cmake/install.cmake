@@ -54,7 +54,7 @@ else()
   include(CMakePackageConfigHelpers)
   # The tools find the library in the installed lib directory, wherever the tree is put.
   file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(qorasst PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+  set_target_properties(qorasst qorsim PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
   set_target_properties(QORasstW PROPERTIES INSTALL_RPATH "$ORIGIN")
   install(TARGETS QORasstW kelbW tavrW EXPORT QORasstWTargets
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
