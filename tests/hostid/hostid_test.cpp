@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,87 +30,67 @@ std::string Fixture(const std::string &name) {
     return std::string(QOR_SOURCE_DIR) + "/tests/hostid/" + name;
 }
 
-// A REGEDIT4 fixture as the machine registry. POSIX reads the file that QORASST_REGISTRY names;
-// Windows reads its own registry, into which the fixture is imported as it stands (adding and
-// removing values only: it names keys the system holds itself, which must stay).
+// A REGEDIT4 fixture as the machine registry: the file QORASST_REGISTRY names on POSIX (child
+// processes inherit it); on Windows imported into the real registry (adding and removing values
+// only).
 class Registry {
   public:
-    explicit Registry(const std::string &path) : path_(path) {
+    explicit Registry(std::string path) {
 #ifdef _WIN32
-        for (char &c : path_) c = c == '/' ? '\\' : c;
+        std::replace(path.begin(), path.end(), '/', '\\');
         char windows[MAX_PATH];
         GetWindowsDirectoryA(windows, sizeof windows);
-        Child regedit(std::string(windows) + "\\regedit.exe", {"/S", path_}, {});
+        Child regedit(std::string(windows) + "\\regedit.exe", {"/S", path}, {});
         EXPECT_EQ(regedit.Wait().exit_code, 0);
 #else
-        env_ = std::make_unique<ScopedEnv>("QORASST_REGISTRY", path_);
-#endif
-    }
-    // What a child process needs to read the same registry.
-    ChildEnv env() const {
-#ifdef _WIN32
-        return {};
-#else
-        return {{"QORASST_REGISTRY", path_}};
+        env_ = std::make_unique<ScopedEnv>("QORASST_REGISTRY", path);
 #endif
     }
 
   private:
-    std::string path_;
     std::unique_ptr<ScopedEnv> env_;
 };
 
-uint32_t Addr(const char *dotted) {
-    return InetAddr(dotted);
+// A child process on the machine, in a namespace of its own.
+ChildEnv ChildOn(const std::string &machine) {
+    return {{qorsim::kMachineEnv, machine}, {"QORASST_NAMESPACE", UniqueNamespace()}};
 }
 
-// Whatever the library hands out, as text, released.
-struct IpConfig {
-    int count = 0;
-    std::vector<std::string> addresses, masks;
-    std::string gateway = "(none)";
-};
-// The gateway output is read through its pointer, after the call that fills it.
-IpConfig Collect(int count, char **addresses, char **masks, char **gateway) {
-    IpConfig c;
-    c.count = count;
-    for (int i = 0; i < count; ++i) {
-        c.addresses.emplace_back(addresses[i]);
-        c.masks.emplace_back(masks[i]);
+// One call's answer as "count address/mask ... gw gateway", every string released.
+template <typename Call>
+std::string IpConfig(Call call, int capacity) {
+    char *addresses[50] = {}, *masks[50] = {}, *gateway = nullptr;
+    const int count = call(addresses, masks, &gateway, capacity);
+    std::string out = std::to_string(count);
+    for (int i = 0; i < count && addresses[i] != nullptr; ++i) {
+        out += std::string(" ") + addresses[i] + "/" + masks[i];
         std::free(addresses[i]);
         std::free(masks[i]);
     }
-    if (gateway != nullptr && *gateway != nullptr) c.gateway = *gateway;
-    if (gateway != nullptr) std::free(*gateway);
-    return c;
+    out += std::string(" gw ") + (gateway != nullptr ? gateway : "-");
+    std::free(gateway);
+    return out;
 }
 
-class HostNames : public ::testing::Test {
-  protected:
-    ~HostNames() override { g_state.is_nt = 0; }
-};
-
-TEST_F(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
+TEST(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
     Registry registry(Fixture("names.reg"));
     const std::string long_name =
         "QORPC95-A-NAME-OF-SIXTY-FOUR-CHARACTERS-THAT-64-BYTE-BUFFERS-CUT";
     struct Case {
         int nt;
         int (*get)(char *, int);
-        int size;
-        int result;
+        int size, result;
         std::string text;  // the buffer's first size bytes are this, then NULs
     };
     const Case cases[] = {
         {1, AssetGetSystemName, 64, 1, "QORPC01"},
-        {1, AssetGetLoginName, 64, 1, "qoruser"},
         {1, AssetGetLoginName, 512, 1, "qoruser"},
-        {1, AssetGetSystemName, 8, 1, "QORPC01"},  // seven characters and the terminator
+        {1, AssetGetSystemName, 8, 1, "QORPC01"},
         {1, AssetGetSystemName, 4, 1, "QOR"},
         {1, AssetGetSystemName, 1, 1, ""},
         {0, AssetGetSystemName, 64, 1, long_name.substr(0, 63)},
         {0, AssetGetSystemName, 65, 1, long_name},
-        {0, AssetGetLoginName, 64, 0, ""},  // a number, not a string
+        {0, AssetGetLoginName, 64, 0, ""},  // a number
         {1, AssetGetSystemName, 0, 0, ""},
         {1, AssetGetSystemName, -1, 0, ""},
     };
@@ -119,54 +100,32 @@ TEST_F(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
         std::vector<char> buffer(600, '#');
         EXPECT_EQ(c.get(buffer.data(), c.size), c.result);
         // A name is padded with NULs to size; a failure writes only the first byte.
-        const size_t size = c.size > 0 ? static_cast<size_t>(c.size) : 0;
+        const size_t size = static_cast<size_t>(std::max(c.size, 0));
         const size_t written = c.result == 1 ? size : std::min<size_t>(size, 1);
         std::string expected = c.text;
         expected.resize(written, '\0');
-        EXPECT_EQ(std::string(buffer.data(), written), expected);
-        EXPECT_EQ(buffer[written], '#');  // nothing beyond size
+        EXPECT_EQ(std::string(buffer.data(), written + 1), expected + '#');
     }
     EXPECT_EQ(AssetGetSystemName(nullptr, 64), 0);
-
-    // A key without the value: 0 and an empty name.
-    Registry nouser(Fixture("nouser.reg"));
+    Registry nouser(Fixture("nouser.reg"));  // a key without the value: 0 and an empty name
     g_state.is_nt = 1;
     char name[64] = "stale";
     EXPECT_EQ(AssetGetLoginName(name, sizeof name), 0);
     EXPECT_STREQ(name, "");
+    g_state.is_nt = 0;
 }
 
 TEST(RouteTable, AddressesReadAsTheResolverReadsThem) {
-    const struct {
-        const char *text;
-        const char *dotted;  // nullptr: no address
-    } cases[] = {
-        {"192.168.1.10", "192.168.1.10"},
-        {"10.1", "10.0.0.1"},
-        {"1.2.65535", "1.2.255.255"},
-        {"0x7f.1", "127.0.0.1"},
-        {"010.0.0.1", "8.0.0.1"},
-        {"1.2.3.4   next column", "1.2.3.4"},
-        {"", "0.0.0.0"},
-        {"255.255.255.255", nullptr},
-        {"256.1.1.1", nullptr},
-        {"1.2.3.256", nullptr},
-        {"1.2.3.4x", nullptr},
-        {"08.1.1.1", nullptr},
-        {"1.2.3.4.5", nullptr},
-        {"1..2", nullptr},
-        {"On-link", nullptr},
-        {"4294967296", nullptr},
-    };
-    for (const auto &c : cases) {
-        const uint32_t value = InetAddr(c.text);
-        if (c.dotted == nullptr) {
-            EXPECT_EQ(value, kInAddrNone) << c.text;
-            continue;
-        }
-        char text[16];
-        InetNtoa(value, text);
-        EXPECT_STREQ(text, c.dotted) << c.text;
+    // Each entry: the text, then the address it reads as ("-": none).
+    std::istringstream cases(
+        "192.168.1.10=192.168.1.10;10.1=10.0.0.1;1.2.65535=1.2.255.255;0x7f.1=127.0.0.1;"
+        "010.0.0.1=8.0.0.1;1.2.3.4   next column=1.2.3.4;=0.0.0.0;255.255.255.255=-;256.1.1.1=-;"
+        "1.2.3.256=-;1.2.3.4x=-;08.1.1.1=-;1.2.3.4.5=-;1..2=-;On-link=-;4294967296=-;");
+    for (std::string input, expected;
+         std::getline(cases, input, '=') && std::getline(cases, expected, ';');) {
+        char text[16] = "-";
+        if (InetAddr(input.c_str()) != kInAddrNone) InetNtoa(InetAddr(input.c_str()), text);
+        EXPECT_EQ(text, expected) << input;
     }
 }
 
@@ -177,71 +136,39 @@ TEST(RouteTable, SelectsMasksAndTheGatewayFromTheRows) {
         "Route Table\n=====\nActive Routes:\nNetwork Destination        Netmask          "
         "Gateway       Interface  Metric\n  255.255.255.255  255.255.255.255   10.0.0.1  "
         "10.0.0.1  1\n";
-    struct Case {
-        const char *name;
-        std::vector<const char *> host;
+    const struct {
+        const char *host;
         std::string table;
         int capacity;
-        IpConfig expected;
-    };
-    const Case cases[] = {
-        {"one address",
-         {"192.168.1.10"},
-         deflt + onlink,
-         50,
-         {1, {"192.168.1.10"}, {"255.255.255.0"}, "192.168.1.1"}},
-        {"no default row",
-         {"192.168.1.10"},
-         onlink,
-         50,
-         {1, {"192.168.1.10"}, {"255.255.255.0"}, "(none)"}},
-        {"no on-link row",
-         {"192.168.1.10", "10.0.0.5"},
-         deflt + onlink,
-         50,
-         {2, {"192.168.1.10", "10.0.0.5"}, {"255.255.255.0", ""}, "192.168.1.1"}},
-        {"headings and broadcast rows",
-         {"10.0.0.1"},
-         headings + deflt,
-         50,
-         {1, {"10.0.0.1"}, {""}, "192.168.1.1"}},
-        {"more addresses than capacity",
-         {"192.168.1.10", "10.0.0.5", "172.16.0.1"},
-         onlink,
-         2,
-         {2, {"192.168.1.10", "10.0.0.5"}, {"255.255.255.0", ""}, "(none)"}},
-        {"the later default row",
-         {"192.168.1.10"},
-         deflt + "0.0.0.0 0.0.0.0 192.168.1.254 192.168.1.10\n" + onlink,
-         50,
-         {1, {"192.168.1.10"}, {"255.255.255.0"}, "192.168.1.254"}},
+        const char *expected;
+    } cases[] = {
+        {"192.168.1.10", deflt + onlink, 50, "1 192.168.1.10/255.255.255.0 gw 192.168.1.1"},
+        {"192.168.1.10", onlink, 50, "1 192.168.1.10/255.255.255.0 gw -"},  // no default row
+        {"192.168.1.10 10.0.0.5", deflt + onlink, 50,                       // no on-link row
+         "2 192.168.1.10/255.255.255.0 10.0.0.5/ gw 192.168.1.1"},
+        {"10.0.0.1", headings + deflt, 50, "1 10.0.0.1/ gw 192.168.1.1"},
+        {"192.168.1.10 10.0.0.5 172.16.0.1", onlink, 2,  // more addresses than capacity
+         "2 192.168.1.10/255.255.255.0 10.0.0.5/ gw -"},
+        {"192.168.1.10", deflt + "0.0.0.0 0.0.0.0 192.168.1.254 192.168.1.10\n" + onlink, 50,
+         "1 192.168.1.10/255.255.255.0 gw 192.168.1.254"},  // the later default row
         // Destination 0 or another network never gives a mask; the first row that does wins.
-        {"first fitting row",
-         {"10.1.2.3"},
+        {"10.1.2.3",
          "0.0.0.0 255.0.0.0 0.0.0.0 10.1.2.3\n10.1.0.0 255.255.0.0 0.0.0.0 10.1.2.4\n"
          "10.0.0.0 255.0.0.0 0.0.0.0 10.1.2.3\n10.1.2.0 255.255.255.0 0.0.0.0 10.1.2.3\n",
-         50,
-         {1, {"10.1.2.3"}, {"255.0.0.0"}, "(none)"}},
-        {"no room: the gateway only",
-         {"192.168.1.10"},
-         deflt + onlink,
-         0,
-         {0, {}, {}, "192.168.1.1"}},
+         50, "1 10.1.2.3/255.0.0.0 gw -"},
+        {"192.168.1.10", deflt + onlink, 0, "0 gw 192.168.1.1"},  // no room: the gateway only
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
         std::vector<uint32_t> host;
-        for (const char *a : c.host) host.push_back(Addr(a));
+        std::istringstream words(c.host);
+        for (std::string a; words >> a;) host.push_back(InetAddr(a.c_str()));
         RouteRow rows[kMaxRoutes];
         const int n = ParseRouteTable(c.table.data(), c.table.size(), rows, kMaxRoutes);
-        char *addresses[50] = {}, *masks[50] = {}, *gateway = nullptr;
-        const IpConfig got = Collect(FillIpConfig(host.data(), static_cast<int>(host.size()), rows,
-                                                  n, addresses, masks, &gateway, c.capacity),
-                                     addresses, masks, &gateway);
-        EXPECT_EQ(got.count, c.expected.count);
-        EXPECT_EQ(got.addresses, c.expected.addresses);
-        EXPECT_EQ(got.masks, c.expected.masks);
-        EXPECT_EQ(got.gateway, c.expected.gateway);
+        const auto fill = [&](char **addresses, char **masks, char **gateway, int capacity) {
+            return FillIpConfig(host.data(), static_cast<int>(host.size()), rows, n, addresses,
+                                masks, gateway, capacity);
+        };
+        EXPECT_EQ(IpConfig(fill, c.capacity), c.expected) << c.table;
     }
 }
 
@@ -251,8 +178,8 @@ TEST(RouteTable, ReadsLinesAsALineBufferDoesAndStopsAt256Rows) {
         std::string(250, ' ') + "x   10.0.0.0 255.0.0.0 1.1.1.1 2.2.2.2\n";
     RouteRow rows[kMaxRoutes + 1];
     ASSERT_EQ(ParseRouteTable(long_line.data(), long_line.size(), rows, kMaxRoutes), 1);
-    EXPECT_EQ(rows[0].destination, Addr("10.0.0.0"));
-    EXPECT_EQ(rows[0].interface_addr, Addr("2.2.2.2"));
+    EXPECT_EQ(rows[0].destination, InetAddr("10.0.0.0"));
+    EXPECT_EQ(rows[0].interface_addr, InetAddr("2.2.2.2"));
     // A short row keeps what its missing columns read as; text past a NUL is not read.
     const std::string short_row("1.0.0.0 255.0.0.0\n2.0.0.0\0 3.0.0.0\n", 35);
     ASSERT_EQ(ParseRouteTable(short_row.data(), short_row.size(), rows, kMaxRoutes), 2);
@@ -263,60 +190,81 @@ TEST(RouteTable, ReadsLinesAsALineBufferDoesAndStopsAt256Rows) {
     EXPECT_EQ(ParseRouteTable(many.data(), many.size(), rows, kMaxRoutes), kMaxRoutes);
 }
 
-// The exports on a simulated host: its addresses and rows from the machine's host.conf, the
-// names from the fixture, and not one bus transfer.
+// A simulated host of two addresses, the first on a network with a default route.
+const char kHostConf[] =
+    "# a host of two addresses\naddress 192.168.1.10\naddress 10.0.0.5\n"
+    "route Network Destination Netmask Gateway Interface\n"
+    "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10 20\n"
+    "route 192.168.1.0 255.255.255.0 192.168.1.10 192.168.1.10 20\n";
+
+// The exports on a simulated host (its host.conf), the names from the fixture, and not one bus
+// transfer.
 TEST_F(MachineFixture, HostExportsAnswerFromTheSimulatedHostWithoutBusTraffic) {
     Registry registry(Fixture("names.reg"));
     g_state.is_nt = 1;
-    WriteTextFile(machine_.path() + "/host.conf",
-                  "# a host of two addresses\naddress 192.168.1.10\naddress 10.0.0.5\n"
-                  "route Network Destination Netmask Gateway Interface\n"
-                  "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10 20\n"
-                  "route 192.168.1.0 255.255.255.0 192.168.1.10 192.168.1.10 20\n");
-    char *addresses[3] = {}, *masks[3] = {}, *gateway = nullptr;
-    const IpConfig got =
-        Collect(AssetGetIPConfig(addresses, masks, &gateway, 3), addresses, masks, &gateway);
-    EXPECT_EQ(got.addresses, (std::vector<std::string>{"192.168.1.10", "10.0.0.5"}));
-    EXPECT_EQ(got.masks, (std::vector<std::string>{"255.255.255.0", ""}));
-    EXPECT_EQ(got.gateway, "192.168.1.1");
+    WriteTextFile(machine_.path() + "/host.conf", kHostConf);
+    EXPECT_EQ(IpConfig(AssetGetIPConfig, 3),
+              "2 192.168.1.10/255.255.255.0 10.0.0.5/ gw 192.168.1.1");
     // Null arrays: 0, the gateway still reported; a null gateway output is left alone.
-    EXPECT_EQ(AssetGetIPConfig(nullptr, masks, &gateway, 3), 0);
-    EXPECT_STREQ(gateway, "192.168.1.1");
-    std::free(gateway);
-    EXPECT_EQ(Collect(AssetGetIPConfig(addresses, masks, nullptr, 1), addresses, masks, nullptr)
-                  .addresses,
-              std::vector<std::string>{"192.168.1.10"});
+    const auto no_arrays = [](char **, char **masks, char **gateway, int capacity) {
+        return AssetGetIPConfig(nullptr, masks, gateway, capacity);
+    };
+    EXPECT_EQ(IpConfig(no_arrays, 3), "0 gw 192.168.1.1");
+    const auto no_gateway = [](char **addresses, char **masks, char **, int capacity) {
+        return AssetGetIPConfig(addresses, masks, nullptr, capacity);
+    };
+    EXPECT_EQ(IpConfig(no_gateway, 1), "1 192.168.1.10/255.255.255.0 gw -");
     char name[64];
-    EXPECT_EQ(AssetGetLoginName(name, sizeof name), 1);
-    EXPECT_EQ(AssetGetSystemName(name, sizeof name), 1);
+    EXPECT_EQ(AssetGetLoginName(name, sizeof name) + AssetGetSystemName(name, sizeof name), 2);
     g_state.is_nt = 0;
     EXPECT_TRUE(machine_.log().empty());
+
+    // qorasst ip shows what the exports give, in the platform family's names.
+    const ChildEnv env = ChildOn(machine_.path());
+    const char *personality = std::getenv("QORASST_PERSONALITY");
+    const std::string names =
+        personality == nullptr || std::string(personality) != "win98"
+            ? "  computer_name: QORPC01\n  login_name: qoruser\n"
+            : "  computer_name: QORPC95-A-NAME-OF-SIXTY-FOUR-CHARACTERS-THAT-64-BYTE-BUFFERS-CU\n"
+              "  login_name: -\n";
+    const ChildResult text = RunChildProgram("qorasst", {"ip"}, env);
+    EXPECT_EQ(text.exit_code, 0) << text.err;
+    EXPECT_EQ(text.out, "host:\n" + names +
+                            "  addresses:\n    - address: 192.168.1.10\n      mask: 255.255.255.0\n"
+                            "    - address: 10.0.0.5\n      mask: -\n  gateway: 192.168.1.1\n");
+    const std::string json = RunChildProgram("qorasst", {"ip", "--json"}, env).out;
+    EXPECT_NE(json.find("\"addresses\": [\n      {\n        \"address\": \"192.168.1.10\",\n"
+                        "        \"mask\": \"255.255.255.0\"\n      },"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"gateway\": \"192.168.1.1\""), std::string::npos);
 }
 
-TEST(NetworkStruct, TakesAsManyAddressPairsAsFitAndCutsNames) {
-    HostIdentity host{};
-    std::snprintf(host.computer_name, sizeof host.computer_name, "PC");
-    std::snprintf(host.login_name, sizeof host.login_name, "ann");
-    host.count = 2;
-    host.addresses[0] = Addr("192.168.1.10");
-    host.masks[0] = Addr("255.255.255.0");
-    host.addresses[1] = Addr("10.0.0.5");
-    host.gateway = Addr("192.168.1.1");
-    uint8_t out[kNetworkBufferSize];
-    ASSERT_EQ(BuildNetworkStruct(host, 232, out), 30);
-    const std::vector<uint8_t> expected = {0xFA, 30, 2, 192, 168, 1,   1,   192, 168, 1,
-                                           10,   10, 0, 0,   5,   255, 255, 255, 0,   0,
-                                           0,    0,  0, 'P', 'C', 0,   'a', 'n', 'n', 0};
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 30), expected);
+HostIdentity Host(int count, size_t name_length) {
+    HostIdentity h{};
+    h.count = count;
+    std::memset(h.computer_name, 'c', std::min<size_t>(name_length, 63));
+    std::memset(h.login_name, 'l', std::min<size_t>(name_length, 63));
+    return h;
+}
 
-    struct Case {
+TEST(NetworkStruct, TakesWhatFitsAndTellsWhatIsStale) {
+    HostIdentity host = Host(2, 2);
+    host.addresses[0] = InetAddr("192.168.1.10");
+    host.masks[0] = InetAddr("255.255.255.0");
+    host.addresses[1] = InetAddr("10.0.0.5");
+    host.gateway = InetAddr("192.168.1.1");
+    uint8_t built[kNetworkBufferSize];
+    ASSERT_EQ(BuildNetworkStruct(host, 232, built), 29);
+    const std::vector<uint8_t> expected = {0xFA, 29, 2, 192, 168, 1,   1,   192, 168, 1,
+                                           10,   10, 0, 0,   5,   255, 255, 255, 0,   0,
+                                           0,    0,  0, 'c', 'c', 0,   'l', 'l', 0};
+    EXPECT_EQ(std::vector<uint8_t>(built, built + 29), expected);
+    const struct {
         int count;
         size_t name_length;
-        int room;
-        int pairs;
-        int size;
-    };
-    const Case cases[] = {
+        int room, pairs, size;
+    } cases[] = {
         {50, 3, 248, 27, 231},   // at most 231 bytes
         {50, 3, 30, 1, 23},      // the area's free space
         {1, 3, 22, 0, 15},       // one pair does not fit
@@ -325,32 +273,21 @@ TEST(NetworkStruct, TakesAsManyAddressPairsAsFitAndCutsNames) {
         {50, 70, 100, 0, 135},   // the names alone exceed the room: none of the pairs
     };
     for (const auto &c : cases) {
-        HostIdentity h{};
-        h.count = c.count;
-        std::memset(h.computer_name, 'c', std::min<size_t>(c.name_length, 63));
-        std::memset(h.login_name, 'l', std::min<size_t>(c.name_length, 63));
         uint8_t buffer[kNetworkBufferSize];
-        EXPECT_EQ(BuildNetworkStruct(h, c.room, buffer), c.size) << c.room;
+        EXPECT_EQ(BuildNetworkStruct(Host(c.count, c.name_length), c.room, buffer), c.size);
         EXPECT_EQ(buffer[2], c.pairs) << c.room;
     }
-}
 
-TEST(NetworkStruct, StaleTestsDecideInTheirOrder) {
-    HostIdentity host{};
-    std::snprintf(host.computer_name, sizeof host.computer_name, "PC");
-    std::snprintf(host.login_name, sizeof host.login_name, "ann");
+    // The stale tests decide in their order; on one pair and no gateway the names are at 16, 19.
     host.count = 1;
-    host.addresses[0] = Addr("192.168.1.10");
-    host.masks[0] = Addr("255.255.255.0");
-    uint8_t built[kNetworkBufferSize];
-    const int size = BuildNetworkStruct(host, 232, built);
-    struct Case {
+    host.gateway = 0;
+    BuildNetworkStruct(host, 232, built);
+    const struct {
         const char *name;
         int offset;  // byte to change in a copy of the built structure (-1: none)
         uint8_t value;
         NetworkStale stale;
-    };
-    const Case cases[] = {
+    } stale_cases[] = {
         {"same", -1, 0, NetworkStale::kCurrent},
         {"count and gateway", 2, 2, NetworkStale::kCount},
         {"gateway and name", 3, 1, NetworkStale::kGateway},
@@ -362,43 +299,13 @@ TEST(NetworkStruct, StaleTestsDecideInTheirOrder) {
         {"shorter than its fields", 1, 10, NetworkStale::kComputerName},
         {"shorter than the gateway", 1, 5, NetworkStale::kGateway},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : stale_cases) {
         uint8_t stored[kNetworkBufferSize];
         std::memcpy(stored, built, sizeof stored);
         if (c.offset >= 0) stored[c.offset] = c.value;
-        EXPECT_EQ(CheckNetworkStruct(stored, built), c.stale) << c.name << " of " << size;
+        EXPECT_EQ(CheckNetworkStruct(stored, built), c.stale) << c.name;
     }
     EXPECT_EQ(CheckNetworkStruct(nullptr, built), NetworkStale::kMissing);
-}
-
-// qorasst ip shows what the exports give, in the platform family's names.
-TEST(HostTool, ShowsNamesAddressesAndGateway) {
-    Registry registry(Fixture("names.reg"));
-    TempMachine machine;
-    WriteTextFile(machine.path() + "/host.conf",
-                  "address 192.168.1.10\naddress 10.0.0.5\n"
-                  "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10\n"
-                  "route 192.168.1.0 255.255.255.0 192.168.1.10 192.168.1.10\n");
-    ChildEnv env = registry.env();
-    env[qorsim::kMachineEnv] = machine.path();
-    env["QORASST_NAMESPACE"] = UniqueNamespace();
-    const char *personality = std::getenv("QORASST_PERSONALITY");
-    const bool nt = personality == nullptr || std::string(personality) != "win98";
-    const std::string names =
-        nt ? "  computer_name: QORPC01\n  login_name: qoruser\n"
-           : "  computer_name: QORPC95-A-NAME-OF-SIXTY-FOUR-CHARACTERS-THAT-64-BYTE-BUFFERS-CU\n"
-             "  login_name: -\n";
-    const ChildResult text = RunChildProgram("qorasst", {"ip"}, env);
-    EXPECT_EQ(text.exit_code, 0) << text.err;
-    EXPECT_EQ(text.out, "host:\n" + names +
-                            "  addresses:\n    - address: 192.168.1.10\n      mask: 255.255.255.0\n"
-                            "    - address: 10.0.0.5\n      mask: -\n  gateway: 192.168.1.1\n");
-    const ChildResult json = RunChildProgram("qorasst", {"ip", "--json"}, env);
-    EXPECT_NE(json.out.find("\"addresses\": [\n      {\n        \"address\": \"192.168.1.10\",\n"
-                            "        \"mask\": \"255.255.255.0\"\n      },"),
-              std::string::npos)
-        << json.out;
-    EXPECT_NE(json.out.find("\"gateway\": \"192.168.1.1\""), std::string::npos);
 }
 
 // The start-up refresh in first processes on an RF machine: what lands in the "Network"
@@ -409,118 +316,73 @@ TEST(NetworkRefresh, StoresTheHostOnceAndRewritesWhatChanged) {
     const std::string onlink = "route 192.168.1.0 255.255.255.0 0.0.0.0 192.168.1.10\n";
     const std::string deflt = "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10\n";
     const std::string one = "address 192.168.1.10\n";
-    const qorsim::Bytes pair = {192, 168, 1, 10, 255, 255, 255, 0}, gw = {192, 168, 1, 1};
-    const qorsim::Bytes user7 = {0xFF, 7, 0, 0, 0, 0, 0};
     // The structure by hand: type, size, count, gateway, addresses and masks, two names.
-    auto network = [](uint8_t count, qorsim::Bytes gateway, const qorsim::Bytes &pairs,
-                      const std::string &pc) {
-        const std::string names = pc + '\0' + "qoruser" + '\0';
-        qorsim::Bytes b = {0xFA, 0, count};
-        for (const auto &part : {gateway, pairs, qorsim::Bytes(names.begin(), names.end())}) {
-            for (uint8_t x : part) b.push_back(x);
-        }
+    auto network = [](uint8_t count, uint8_t gateway_last, const std::string &pc) {
+        qorsim::Bytes b = {0xFA, 0,  count, 192, 168, 1, gateway_last, 192, 168,
+                           1,    10, 255,   255, 255, 0};
+        if (gateway_last == 0) b[3] = b[4] = b[5] = 0;
+        if (count == 0) b.resize(7);
+        for (char ch : pc + '\0' + "qoruser" + '\0') b.push_back(static_cast<uint8_t>(ch));
         b[1] = static_cast<uint8_t>(b.size());
         return b;
     };
-    auto range = [](int first, int last, std::vector<int> then) {
-        std::vector<int> offsets;
-        for (int o = first; o <= last; ++o) offsets.push_back(o);
-        offsets.insert(offsets.end(), then.begin(), then.end());
-        return offsets;
-    };
-    struct Case {
+    const struct {
         const char *name;
-        std::vector<qorsim::Bytes> area;  // the structures before start-up (none: as it is)
         std::string pc, host;
-        std::vector<int> writes;  // offsets written after the area was loaded
-        qorsim::Bytes stored;
+        const char *writes;  // offsets written after the area was loaded ("a-b": a to b)
+        uint8_t count, gateway_last;
         int at;  // where the structure then stands
-    };
-    const Case cases[] = {
-        {"fresh area: appended at 16",
-         {},
-         "QORPC01",
-         one + deflt + onlink,
-         range(16, 46, {4, 8, 7}),
-         network(1, gw, pair, "QORPC01"),
-         16},
-        {"same host again: nothing written",
-         {},
-         "QORPC01",
-         one + deflt + onlink,
-         {},
-         network(1, gw, pair, "QORPC01"),
-         16},
-        {"name of the same length: in place",
-         {},
-         "QORPC02",
-         one + deflt + onlink,
-         range(16, 46, {8}),
-         network(1, gw, pair, "QORPC02"),
-         16},
-        {"longer name: moved to the end",
-         {network(1, gw, pair, "QORPC02"), user7},
-         "QORPC002",
-         one + deflt + onlink,
-         range(16, 54, {4, 7, 8}),
-         network(1, gw, pair, "QORPC002"),
+    } cases[] = {
+        {"fresh area: appended at 16", "QORPC01", one + deflt + onlink, "16-46 4 8 7", 1, 1, 16},
+        {"same host again: nothing written", "QORPC01", one + deflt + onlink, "", 1, 1, 16},
+        {"name of the same length: in place", "QORPC02", one + deflt + onlink, "16-46 8", 1, 1, 16},
+        {"longer name: moved to the end", "QORPC002", one + deflt + onlink, "16-54 4 7 8", 1, 1,
          23},
-        {"no default route: gateway 0",
-         {},
-         "QORPC01",
-         one + onlink,
-         range(23, 54, {4, 7, 8}),
-         network(1, {0, 0, 0, 0}, pair, "QORPC01"),
-         23},
-        {"no address: count 0",
-         {},
-         "QORPC01",
-         deflt,
-         range(23, 53, {4, 7, 8}),
-         network(0, gw, {}, "QORPC01"),
-         23},
+        {"no default route: gateway 0", "QORPC01", one + onlink, "23-54 4 7 8", 1, 0, 23},
+        {"no address: count 0", "QORPC01", deflt, "23-53 4 7 8", 0, 1, 23},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        if (!c.area.empty()) machine.setDevice(kUserDevice, qorsim::UserAreaImage(c.area));
-        WriteTextFile(machine.path() + "/host.conf", c.host);
-        std::string reg = "REGEDIT4\n\n";
-        for (const char *key :
-             {"SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
-              "SYSTEM\\CurrentControlSet\\control\\ComputerName\\ComputerName"}) {
-            reg += std::string("[HKEY_LOCAL_MACHINE\\") + key + "]\n\"ComputerName\"=\"" + c.pc +
-                   "\"\n\n";
+        if (c.pc == "QORPC002") {  // the old structure with another one after it
+            machine.setDevice(kUserDevice, qorsim::UserAreaImage({network(1, 1, "QORPC02"),
+                                                                  {0xFF, 7, 0, 0, 0, 0, 0}}));
         }
-        reg +=
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon]\n"
-            "\"DefaultUserName\"=\"qoruser\"\n\n"
-            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control]\n\"Current "
-            "User\"=\"qoruser\"\n";
-        WriteTextFile(dir.file("host.reg"), reg);
+        WriteTextFile(machine.path() + "/host.conf", c.host);
+        const std::string pc = "]\n\"ComputerName\"=\"" + c.pc + "\"\n\n";
+        WriteTextFile(
+            dir.file("host.reg"),
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+            "ComputerName\\ActiveComputerName" +
+                pc +
+                "[HKEY_LOCAL_MACHINE\\SYSTEM\\"
+                "CurrentControlSet\\control\\ComputerName\\ComputerName" +
+                pc +
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
+                "Winlogon]\n\"DefaultUserName\"=\"qoruser\"\n\n[HKEY_LOCAL_MACHINE\\System\\"
+                "CurrentControlSet\\control]\n\"Current User\"=\"qoruser\"\n");
         Registry registry(dir.file("host.reg"));
-        ChildEnv env = registry.env();
-        env[qorsim::kMachineEnv] = machine.path();
-        env["QORASST_NAMESPACE"] = UniqueNamespace();
         machine.enableLog();
         machine.clearLog();
-        ASSERT_EQ(RunChild({"status"}, env).exit_code, 0);
-
-        std::vector<I2cTransfer> user;
+        ASSERT_EQ(RunChild({"status"}, ChildOn(machine.path())).exit_code, 0);
+        std::vector<int> writes, expected;
         for (const auto &t : machine.i2cTransfers()) {
-            if (t.dev == kUserDevice) user.push_back(t);
-        }
-        std::vector<int> writes;
-        for (const auto &t : user) {
+            if (t.dev != kUserDevice) continue;
             if (t.dir == 'R') writes.clear();  // what comes before the load is not the refresh's
             if (t.dir == 'W' && t.len == 1 && t.ok) writes.push_back(t.off);
         }
-        EXPECT_EQ(writes, c.writes);
+        std::istringstream runs(c.writes);
+        for (std::string run; runs >> run;) {
+            const int last = std::stoi(run.substr(run.find('-') + 1));  // no dash: one offset
+            for (int o = std::stoi(run); o <= last; ++o) expected.push_back(o);
+        }
+        EXPECT_EQ(writes, expected);
         const auto image = machine.device(kUserDevice);
         EXPECT_EQ(UserAreaValidate(image.data()).result, 0);
         uint8_t pos = 0;
         uint8_t stored[256] = {};
         ASSERT_EQ(UserAreaFindStruct(image.data(), 0xFA, 1, stored, &pos), 0);
-        EXPECT_EQ(qorsim::Bytes(stored, stored + stored[1]), c.stored);
+        EXPECT_EQ(qorsim::Bytes(stored, stored + stored[1]),
+                  network(c.count, c.gateway_last, c.pc));
         EXPECT_EQ(pos, c.at);
     }
 }

@@ -7,29 +7,18 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "QORasstW.h"
-#include "hostid/routes.h"
 #include "support/machine.h"
 
 namespace {
 
 std::string Output(const std::string &command) {
     std::string out;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-        pclose(pipe);
-    }
+    FILE *pipe = popen(command.c_str(), "r");
+    for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+    if (pipe != nullptr) pclose(pipe);
     return out;
-}
-
-std::string PrefixMask(int prefix) {
-    const uint32_t bits = prefix == 0 ? 0 : ~0u << (32 - prefix);
-    return std::to_string(bits >> 24) + "." + std::to_string((bits >> 16) & 0xFF) + "." +
-           std::to_string((bits >> 8) & 0xFF) + "." + std::to_string(bits & 0xFF);
 }
 
 TEST(HostSystem, AgreesWithIpAndHostname) {
@@ -37,39 +26,37 @@ TEST(HostSystem, AgreesWithIpAndHostname) {
     ScopedEnv no_machine(qorsim::kMachineEnv, "");
     ScopedEnv no_registry("QORASST_REGISTRY", "");
 
-    // `ip -4 addr show up`: a device line "N: name: <FLAGS>", then its "inet A/P" lines.
-    std::vector<std::string> addresses, masks;
+    // `ip -4 addr show up`: a device line "N: name: <FLAGS>", then its "inet A/P" lines; both
+    // sides as "address/mask ..." and the last default route's gateway.
+    std::string expected, gateway = "(none)";
     std::istringstream addr(Output("ip -4 addr show up"));
     bool loopback = false;
     for (std::string line; std::getline(addr, line);) {
-        std::istringstream words(line);
         std::string first, second, third;
-        words >> first >> second >> third;
+        std::istringstream(line) >> first >> second >> third;
         if (!first.empty() && first.back() == ':') loopback = third.find("LOOPBACK") != third.npos;
         if (first != "inet" || loopback) continue;
         const size_t slash = second.find('/');
-        addresses.push_back(second.substr(0, slash));
-        masks.push_back(
-            PrefixMask(slash == second.npos ? 32 : std::stoi(second.substr(slash + 1))));
+        const int prefix = slash == second.npos ? 32 : std::stoi(second.substr(slash + 1));
+        const uint32_t mask = prefix == 0 ? 0 : ~0u << (32 - prefix);
+        expected += second.substr(0, slash) + "/" + std::to_string(mask >> 24) + "." +
+                    std::to_string((mask >> 16) & 0xFF) + "." + std::to_string((mask >> 8) & 0xFF) +
+                    "." + std::to_string(mask & 0xFF) + " ";
     }
-    std::string gateway = "(none)";
     std::istringstream route(Output("ip -4 route"));
     for (std::string line; std::getline(route, line);) {
-        std::istringstream words(line);
         std::string destination, via, address;
-        words >> destination >> via >> address;
-        if (destination == "default" && via == "via") gateway = address;  // the last one
+        std::istringstream(line) >> destination >> via >> address;
+        if (destination == "default" && via == "via") gateway = address;
     }
-
-    char *got_addresses[50] = {}, *got_masks[50] = {}, *got_gateway = nullptr;
-    const int count = AssetGetIPConfig(got_addresses, got_masks, &got_gateway, 50);
-    ASSERT_EQ(count, static_cast<int>(addresses.size()));
-    for (int i = 0; i < count; ++i) {
-        EXPECT_EQ(got_addresses[i], addresses[static_cast<size_t>(i)]);
-        EXPECT_EQ(got_masks[i], masks[static_cast<size_t>(i)]) << got_addresses[i];
-        std::free(got_addresses[i]);
-        std::free(got_masks[i]);
+    char *addresses[50] = {}, *masks[50] = {}, *got_gateway = nullptr;
+    std::string got;
+    for (int i = 0, count = AssetGetIPConfig(addresses, masks, &got_gateway, 50); i < count; ++i) {
+        got += std::string(addresses[i]) + "/" + masks[i] + " ";
+        std::free(addresses[i]);
+        std::free(masks[i]);
     }
+    EXPECT_EQ(got, expected);
     EXPECT_EQ(got_gateway != nullptr ? got_gateway : "(none)", gateway);
     std::free(got_gateway);
 
