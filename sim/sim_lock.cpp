@@ -6,11 +6,12 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/posix/fork_guard.h"
 #endif
 
 namespace qorsim {
@@ -39,28 +40,8 @@ MachineLock::~MachineLock() {
 
 #else
 
-namespace {
-
-// A child forked while another thread holds the lock would inherit the locked file description
-// and keep the lock for ever without knowing it: fork waits until no thread here holds one.
-pthread_mutex_t g_fork_guard = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t g_fork_guard_once = PTHREAD_ONCE_INIT;
-
-void TakeForkGuard() {
-    pthread_mutex_lock(&g_fork_guard);
-}
-void GiveForkGuard() {
-    pthread_mutex_unlock(&g_fork_guard);
-}
-void InstallForkGuard() {
-    pthread_atfork(TakeForkGuard, GiveForkGuard, GiveForkGuard);
-}
-
-}  // namespace
-
 MachineLock::MachineLock(const fs::path &dir) {
-    pthread_once(&g_fork_guard_once, InstallForkGuard);
-    TakeForkGuard();
+    fork_guard::Take();
     int fd = ::open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return;
     handle_ = fd;
@@ -74,7 +55,7 @@ MachineLock::MachineLock(const fs::path &dir) {
 MachineLock::~MachineLock() {
     // Closing the descriptor releases the lock.
     if (handle_ != -1) ::close(static_cast<int>(handle_));
-    GiveForkGuard();
+    fork_guard::Give();
 }
 
 #endif

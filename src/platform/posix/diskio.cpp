@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <linux/hdreg.h>
-#include <pthread.h>
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <sys/file.h>
@@ -19,6 +18,7 @@
 
 #include "platform/diskio_native.h"
 #include "platform/posix/diskio_posix.h"
+#include "platform/posix/fork_guard.h"
 
 namespace {
 
@@ -196,31 +196,11 @@ void NativeDiskClose(NativeDisk *disk) {
     delete disk;
 }
 
-namespace {
-
-// A child forked while another thread holds the lock would inherit the locked file description
-// and keep the lock for ever without knowing it: fork waits until no thread here holds one.
-pthread_mutex_t g_fork_guard = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t g_fork_guard_once = PTHREAD_ONCE_INIT;
-
-void TakeForkGuard() {
-    pthread_mutex_lock(&g_fork_guard);
-}
-void GiveForkGuard() {
-    pthread_mutex_unlock(&g_fork_guard);
-}
-void InstallForkGuard() {
-    pthread_atfork(TakeForkGuard, GiveForkGuard, GiveForkGuard);
-}
-
-}  // namespace
-
 NativeFileLock *NativeLockFile(const char *path) {
-    pthread_once(&g_fork_guard_once, InstallForkGuard);
-    TakeForkGuard();
+    fork_guard::Take();
     const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        GiveForkGuard();
+        fork_guard::Give();
         return nullptr;
     }
     int rc;
@@ -230,7 +210,7 @@ NativeFileLock *NativeLockFile(const char *path) {
     auto *lock = rc == 0 ? new (std::nothrow) NativeFileLock{fd} : nullptr;
     if (lock == nullptr) {
         ::close(fd);
-        GiveForkGuard();
+        fork_guard::Give();
     }
     return lock;
 }
@@ -239,5 +219,5 @@ void NativeUnlockFile(NativeFileLock *lock) {
     if (lock == nullptr) return;
     ::close(lock->fd);  // closing releases the lock
     delete lock;
-    GiveForkGuard();
+    fork_guard::Give();
 }
