@@ -146,7 +146,9 @@ std::string ReportValue::ToText(int indent) const {
                 } else {
                     out += key + ":";
                     std::string inner = value.ToText(indent + 2);
-                    out += nested && !inner.empty() && inner[0] == '\n' ? inner : " " + inner;
+                    // An empty text leaves the line without a trailing blank.
+                    if (inner.empty()) continue;
+                    out += nested && inner[0] == '\n' ? inner : " " + inner;
                 }
             }
             return out;
