@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "support/machine.h"
 
 #ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN  // no `interface` macro
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -46,6 +48,14 @@ bool PreloadManager() {
 #else
     return dlopen(path.c_str(), RTLD_NOW) != nullptr;
 #endif
+}
+
+// The lines of the machine's disk log that start with prefix, without it.
+std::vector<std::string> LogLines(const std::string &machine, const std::string &prefix) {
+    std::vector<std::string> out;
+    for (const auto &l : qorsim::ReadDiskLog(machine))
+        if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
+    return out;
 }
 
 struct Entry {
@@ -97,10 +107,7 @@ class Disks95 : public MachineFixture {
         return entries;
     }
     std::vector<std::string> Log(const std::string &prefix) {
-        std::vector<std::string> out;
-        for (const auto &l : qorsim::ReadDiskLog(machine_.path()))
-            if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
-        return out;
+        return LogLines(machine_.path(), prefix);
     }
 };
 
@@ -168,6 +175,19 @@ TEST_F(Disks95, TheFirst24QualifyingAreKeptAndAskingStops) {
     EXPECT_EQ(Log("ASPI ").size(), 20u);
 }
 
+TEST(DiskFamily, FollowsTheSystemUnlessTheMachineSays) {
+    const char *personality = std::getenv("QORASST_PERSONALITY");
+    TempMachine machine;
+    UseMachine use(machine);
+    EXPECT_EQ(PlatDiskFamily(), personality != nullptr && std::string(personality) == "win98"
+                                    ? DiskFamily::k95
+                                    : DiskFamily::kNt);
+    for (const auto &[line, family] : {std::pair{"9x", DiskFamily::k95}, {"nt", DiskFamily::kNt}}) {
+        machine.conf("platform", line);
+        EXPECT_EQ(PlatDiskFamily(), family) << line;
+    }
+}
+
 // The real library in child processes: without a complete manager nothing is asked, not even
 // the IDE drives; a manager whose support information fails leaves the IDE drives only.
 TEST(Disks95Attach, ManagerVariants) {
@@ -202,13 +222,8 @@ TEST(Disks95Attach, ManagerVariants) {
         auto gets = LinesStartingWith(r.out, "get ");
         gets.resize(c.gets.size());
         EXPECT_EQ(gets, c.gets) << c.manager_dir;
-        const auto log = qorsim::ReadDiskLog(machine.path());
-        const auto count = [&](const char *p) {
-            return static_cast<size_t>(std::count_if(
-                log.begin(), log.end(), [&](const std::string &l) { return l.rfind(p, 0) == 0; }));
-        };
-        EXPECT_EQ(count("VSD 0007C088"), c.vsd) << c.manager_dir;
-        EXPECT_EQ(count("ASPI "), c.aspi) << c.manager_dir;
+        EXPECT_EQ(LogLines(machine.path(), "VSD 0007C088").size(), c.vsd) << c.manager_dir;
+        EXPECT_EQ(LogLines(machine.path(), "ASPI ").size(), c.aspi) << c.manager_dir;
     }
 }
 
@@ -222,20 +237,21 @@ TEST(Disks95Attach, TheCollectorNeverHoldsUpStartUp) {
     for (int t = 0; t < 16; ++t)
         aspi.devices.push_back({0, t, 0, AspiCompletion::kNever, Disk("N")});
     qorsim::WriteAspi(machine.path(), aspi);
-    Child child(BinPath("qor_child"), {"touch", dir.file("ready"), "wait", dir.file("release")},
+    Child child(BinPath("qor_child"),
+                {"touch", dir.file("ready"), "wait", dir.file("release"), "get", "2", "0"},
                 {{"QORASST_MACHINE", machine.path()},
                  {"QORASST_NAMESPACE", UniqueNamespace()},
                  {kSearchPath, ManagerDir("aspi")}});
     for (int n = 0; n < 6000 && !std::filesystem::exists(dir.file("ready")); ++n) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const auto log = qorsim::ReadDiskLog(machine.path());
+    const size_t asked = LogLines(machine.path(), "ASPI ").size();
     WriteTextFile(dir.file("release"), "");
     EXPECT_EQ(child.Wait().exit_code, 0);
-    // 16 waits of 258 ms each lay ahead of the collector; start-up did not wait for them.
-    EXPECT_LT(std::count_if(log.begin(), log.end(),
-                            [](const std::string &l) { return l.rfind("ASPI ", 0) == 0; }),
-              128);
+    // 16 waits of 258 ms each lay ahead of the collector when start-up was done; the type 2
+    // query at the end waited for all 128 positions.
+    EXPECT_LT(asked, 128u);
+    EXPECT_EQ(LogLines(machine.path(), "ASPI ").size(), 128u);
 }
 
 }  // namespace
