@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "disk/collector.h"
+#include "platform/system.h"
 #include "sim_disks.h"
 #include "support/child.h"
 #include "support/machine.h"
@@ -176,12 +176,9 @@ TEST_F(Disks95, TheFirst24QualifyingAreKeptAndAskingStops) {
 }
 
 TEST(DiskFamily, FollowsTheSystemUnlessTheMachineSays) {
-    const char *personality = std::getenv("QORASST_PERSONALITY");
     TempMachine machine;
     UseMachine use(machine);
-    EXPECT_EQ(PlatDiskFamily(), personality != nullptr && std::string(personality) == "win98"
-                                    ? DiskFamily::k95
-                                    : DiskFamily::kNt);
+    EXPECT_EQ(PlatDiskFamily(), PlatIsNtFamily() ? DiskFamily::kNt : DiskFamily::k95);
     for (const auto &[line, family] : {std::pair{"9x", DiskFamily::k95}, {"nt", DiskFamily::kNt}}) {
         machine.conf("platform", line);
         EXPECT_EQ(PlatDiskFamily(), family) << line;
