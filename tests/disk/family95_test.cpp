@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "disk/collector.h"
+#include "collect.h"
 #include "platform/system.h"
 #include "sim_disks.h"
 #include "support/child.h"
@@ -50,34 +50,6 @@ bool PreloadManager() {
 #endif
 }
 
-// The lines of the machine's disk log that start with prefix, without it.
-std::vector<std::string> LogLines(const std::string &machine, const std::string &prefix) {
-    std::vector<std::string> out;
-    for (const auto &l : qorsim::ReadDiskLog(machine))
-        if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
-    return out;
-}
-
-struct Entry {
-    std::string where;  // "drive D" or "A:T:L"
-    std::string text;
-    uint32_t interface, address;
-    bool operator==(const Entry &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Entry &e) {
-    return os << "{" << e.where << " \"" << e.text << "\" " << e.interface << " " << e.address
-              << "}";
-}
-
-void Take(const DiskEntry &e, void *context) {
-    const std::string where = e.method == kDiskAspi
-                                  ? std::to_string(e.adapter) + ":" + std::to_string(e.target) +
-                                        ":" + std::to_string(e.lun)
-                                  : "drive " + std::to_string(e.drive);
-    static_cast<std::vector<Entry> *>(context)->push_back({where, e.text, e.interface, e.address});
-}
-
 Bytes Disk(const std::string &serial, uint8_t type = 0) {
     Bytes data = qorsim::InquiryData("V", "DISK", serial);
     data[0] = type;
@@ -101,11 +73,7 @@ class Disks95 : public MachineFixture {
     void Aspi(int a, int t, int l, Bytes inquiry, AspiCompletion c = AspiCompletion::kNow) {
         qorsim::AddAspiDevice(machine_.path(), {a, t, l, c, inquiry});
     }
-    std::vector<Entry> Collect() {
-        std::vector<Entry> entries;
-        DiskCollect(Take, &entries);
-        return entries;
-    }
+    std::vector<Entry> Collect() { return CollectIntoCache(); }
     std::vector<std::string> Log(const std::string &prefix) {
         return LogLines(machine_.path(), prefix);
     }
@@ -130,12 +98,8 @@ TEST_F(Disks95, QualifyingDrivesAndDevicesTakeEntries) {
     Aspi(0, 7, 0, Disk("AFTER"), AspiCompletion::kPending);
     Aspi(1, 15, 7, Disk("LAST"));
     const std::vector<Entry> want = {
-        {"drive 0", "IDE-ZERO           ", 0, 0},
-        {"0:0:0", "DISKAT-ONCE", 1, 0},
-        {"0:2:1", "DISK", 1, 2},
-        {"0:3:0", "DISKPENDING", 1, 3},
-        {"0:7:0", "DISKAFTER", 1, 7},
-        {"1:15:7", "DISKLAST", 1, 15},
+        {"IDE-ZERO           ", 0, 0}, {"DISKAT-ONCE", 1, 0}, {"DISK", 1, 2},
+        {"DISKPENDING", 1, 3},         {"DISKAFTER", 1, 7},   {"DISKLAST", 1, 15},
     };
     EXPECT_EQ(Collect(), want);
     // Every position of both adapters was asked, each once.
@@ -170,8 +134,8 @@ TEST_F(Disks95, TheFirst24QualifyingAreKeptAndAskingStops) {
     for (int i = 0; i < 30; ++i) Aspi(0, i / 8, i % 8, Disk("S" + std::to_string(i)));
     const auto entries = Collect();
     ASSERT_EQ(entries.size(), 24u);
-    EXPECT_EQ(entries[3].where, "drive 3");
-    EXPECT_EQ(entries[23], (Entry{"0:2:3", "DISKS19", 1, 2}));
+    EXPECT_EQ(entries[3], (Entry{"IDE3               ", 0, 3}));
+    EXPECT_EQ(entries[23], (Entry{"DISKS19", 1, 2}));
     EXPECT_EQ(Log("ASPI ").size(), 20u);
 }
 
