@@ -188,6 +188,50 @@ TEST(Disks95Attach, ManagerVariants) {
     }
 }
 
+// A first process killed while its collector fills the cache: a second one that holds the
+// cache reads whole entries, then empty ones, never part of an entry.
+TEST(Disks95Attach, AProcessKilledMidWayLeavesOnlyWholeEntries) {
+    TempMachine machine;
+    TempDir dir;
+    machine.conf("platform", "9x");
+    qorsim::AspiConf aspi;
+    for (int l = 0; l < 8; ++l) {
+        aspi.devices.push_back(
+            {0, 0, l, AspiCompletion::kPending, Disk("SERIAL-" + std::to_string(l))});
+    }
+    qorsim::WriteAspi(machine.path(), aspi);
+    const ChildEnv env{{"QORASST_MACHINE", machine.path()},
+                       {"QORASST_NAMESPACE", UniqueNamespace()},
+                       {kSearchPath, ManagerDir("aspi")}};
+    const auto reached = [&](const char *name) {
+        for (int n = 0; n < 6000 && !std::filesystem::exists(dir.file(name)); ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    Child first(BinPath("qor_child"), {"touch", dir.file("first"), "wait", dir.file("die"), "die"},
+                env);
+    reached("first");
+    std::vector<std::string> args = {"touch", dir.file("second"), "wait", dir.file("read")};
+    for (int i = 0; i < 9; ++i) args.insert(args.end(), {"get", "2", std::to_string(i)});
+    Child second(BinPath("qor_child"), args, env);
+    reached("second");
+    WriteTextFile(dir.file("die"), "");
+    first.Wait();
+    WriteTextFile(dir.file("read"), "");
+    const ChildResult r = second.Wait();
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto gets = LinesStartingWith(r.out, "get ");
+    ASSERT_EQ(gets.size(), 9u);
+    size_t whole = 0;
+    while (whole < 8 && gets[whole] == "get 2 " + std::to_string(whole) + " rc=0 text=DISKSERIAL-" +
+                                           std::to_string(whole)) {
+        ++whole;
+    }
+    for (size_t i = whole; i < 9; ++i) {
+        EXPECT_EQ(gets[i], "get 2 " + std::to_string(i) + " rc=1 text=") << whole;
+    }
+}
+
 // Start-up returns while the collector still waits for devices that never complete.
 TEST(Disks95Attach, TheCollectorNeverHoldsUpStartUp) {
     TempMachine machine;
