@@ -371,8 +371,7 @@ TEST(NetworkRefresh, StoresTheHostOnceAndRewritesWhatChanged) {
         EXPECT_EQ(writes, expected);
         const auto image = machine.device(kUserDevice);
         EXPECT_EQ(UserAreaValidate(image.data()).result, 0);
-        uint8_t pos = 0;
-        uint8_t stored[256] = {};
+        uint8_t pos = 0, stored[256] = {};
         ASSERT_EQ(UserAreaFindStruct(image.data(), 0xFA, 1, stored, &pos), 0);
         EXPECT_EQ(qorsim::Bytes(stored, stored + stored[1]),
                   network(c.count, c.gateway_last, c.pc));
