@@ -127,7 +127,7 @@ i686-w64-mingw32-objdump -f build/windows/bin/QORasstW.dll | grep -q 'file forma
 
 # ---- a fresh Wine prefix ------------------------------------------------------------------
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/prefix WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;wnaspi32=n"
 wineserver=/usr/lib/wine/wineserver32
 [ "$arch" = x86_64 ] && wineserver=/usr/lib/wine/wineserver64
 cleanup() {

@@ -29,7 +29,9 @@ fs::path DiskPath(const fs::path &dir, int drive) {
 std::string DiskFileText(const SimDisk &d) {
     std::string text;
     if (!d.opens) text += "open fail\n";
-    if (d.smart) text += "smart\n";
+    if (d.smart) {
+        text += d.driver_error == 0 ? "smart\n" : "smart " + std::to_string(d.driver_error) + "\n";
+    }
     if (d.miniport)
         text += "miniport " + std::to_string((*d.miniport)[0]) + " " +
                 std::to_string((*d.miniport)[1]) + "\n";
@@ -122,6 +124,76 @@ SimDisk ScsiDisk(const Bytes &inquiry, std::uint8_t target) {
     d.passthrough = 0;
     d.address = {{1, 0, target, 0}};
     return d;
+}
+
+const char *AspiCompletionName(AspiCompletion completion) {
+    switch (completion) {
+        case AspiCompletion::kNow:
+            return "now";
+        case AspiCompletion::kPending:
+            return "pending";
+        case AspiCompletion::kLate:
+            return "late";
+        case AspiCompletion::kNever:
+            return "never";
+        case AspiCompletion::kError:
+            return "error";
+    }
+    return "now";
+}
+
+std::optional<AspiCompletion> ParseAspiCompletion(const std::string &name) {
+    for (auto c : {AspiCompletion::kNow, AspiCompletion::kPending, AspiCompletion::kLate,
+                   AspiCompletion::kNever, AspiCompletion::kError}) {
+        if (name == AspiCompletionName(c)) return c;
+    }
+    return std::nullopt;
+}
+
+fs::path AspiPath(const fs::path &dir) {
+    return dir / "aspi.conf";
+}
+
+AspiConf ReadAspi(const fs::path &dir) {
+    AspiConf conf;
+    std::ifstream in(AspiPath(dir), std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string key;
+        if (!(words >> key)) continue;
+        if (key == "support") {
+            words >> conf.support;
+        } else if (key == "adapters") {
+            words >> conf.adapters;
+        } else if (key == "device") {
+            AspiDevice d;
+            std::string completion, hex;
+            if (!(words >> d.adapter >> d.target >> d.lun >> completion)) continue;
+            d.completion = ParseAspiCompletion(completion).value_or(AspiCompletion::kNow);
+            if (words >> hex) d.inquiry = ParseHex(hex).value_or(Bytes{});
+            conf.devices.push_back(d);
+        }
+    }
+    return conf;
+}
+
+void WriteAspi(const fs::path &dir, const AspiConf &conf) {
+    MachineLock lock(dir);
+    std::ofstream out(AspiPath(dir), std::ios::binary | std::ios::trunc);
+    out << "support " << conf.support << "\nadapters " << conf.adapters << "\n";
+    for (const auto &d : conf.devices) {
+        out << "device " << d.adapter << " " << d.target << " " << d.lun << " "
+            << AspiCompletionName(d.completion) << " " << Hex(d.inquiry) << "\n";
+    }
+}
+
+void AddAspiDevice(const fs::path &dir, const AspiDevice &device) {
+    AspiConf conf = ReadAspi(dir);
+    std::erase_if(conf.devices, [&](const AspiDevice &d) {
+        return d.adapter == device.adapter && d.target == device.target && d.lun == device.lun;
+    });
+    conf.devices.push_back(device);
+    WriteAspi(dir, conf);
 }
 
 }  // namespace qorsim

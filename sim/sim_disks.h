@@ -18,6 +18,7 @@ struct SimDisk {
     Bytes miniport_other;  // IDENTIFY data of the other device on the IDE channel
     bool opens = true;
     bool smart = false;                                   // SMART IDENTIFY answers
+    std::uint8_t driver_error = 0;                        // SMARTVSD's error byte with it
     std::optional<std::array<std::uint8_t, 2>> miniport;  // presence bytes of targets 0 and 1
     std::optional<std::uint8_t> passthrough;              // pass-through answers, SCSI status
     std::optional<std::array<std::uint8_t, 4>> address;   // port, path id, target id, LUN
@@ -45,5 +46,33 @@ Bytes InquiryData(const std::string &vendor, const std::string &product, const s
 // An IDE disk that answers SMART, and a SCSI disk that answers pass-through, at a target id.
 SimDisk IdeDisk(const Bytes &identify, std::uint8_t target);
 SimDisk ScsiDisk(const Bytes &inquiry, std::uint8_t target);
+
+// ---- the ASPI manager (95 family): aspi.conf -------------------------------------------------
+
+// How a device completes a request: at once, a little later (signalling the event), too late
+// for the caller's wait, never, or later with an error status.
+enum class AspiCompletion { kNow, kPending, kLate, kNever, kError };
+const char *AspiCompletionName(AspiCompletion completion);
+std::optional<AspiCompletion> ParseAspiCompletion(const std::string &name);
+
+struct AspiDevice {
+    int adapter = 0, target = 0, lun = 0;
+    AspiCompletion completion = AspiCompletion::kNow;
+    Bytes inquiry;  // INQUIRY data (byte 0: the device type)
+    bool operator==(const AspiDevice &) const = default;
+};
+
+struct AspiConf {
+    int support = 1;   // the status the support information reports (1: success)
+    int adapters = 1;  // host adapters
+    std::vector<AspiDevice> devices;
+    bool operator==(const AspiConf &) const = default;
+};
+
+fs::path AspiPath(const fs::path &dir);
+AspiConf ReadAspi(const fs::path &dir);  // a missing file is the default conf
+void WriteAspi(const fs::path &dir, const AspiConf &conf);
+// Adds a device, replacing one at the same position.
+void AddAspiDevice(const fs::path &dir, const AspiDevice &device);
 
 }  // namespace qorsim

@@ -1,9 +1,8 @@
-// qorasst disks, and the report's disk section: every drive that opens, asked the way the
-// library's collector asks it, with the method that answered.
+// qorasst disks, and the report's disk section: the entries the library's collector makes,
+// asked the same way, with the method that answered and where each disk was found.
 #include <cstdint>
 
 #include "disk/collector.h"
-#include "platform/diskio.h"
 #include "qorasst.h"
 
 namespace {
@@ -16,31 +15,35 @@ const char *MethodName(DiskMethod method) {
             return "miniport";
         case kDiskPassThrough:
             return "pass-through INQUIRY";
+        case kDiskSmartVsd:
+            return "SMARTVSD";
+        case kDiskAspi:
+            return "ASPI INQUIRY";
         case kDiskNone:
             break;
     }
     return "none";
 }
 
+void AddEntry(const DiskEntry &e, void *context) {
+    ReportValue &entry = static_cast<ReportValue *>(context)->Append(ReportValue::Object());
+    if (e.method == kDiskAspi) {
+        entry.Add("adapter", ReportValue::Number(e.adapter));
+        entry.Add("target", ReportValue::Number(e.target));
+        entry.Add("lun", ReportValue::Number(e.lun));
+    } else {
+        entry.Add("drive", ReportValue::Number(e.drive));
+    }
+    entry.Add("method", ReportValue::Text(MethodName(e.method)));
+    if (e.method == kDiskNone) return;
+    entry.Add("interface", ReportValue::Text(e.interface == 1 ? "SCSI" : "IDE"));
+    entry.Add("address", e.address == 0xFFFFFFFF ? ReportValue::Text("unknown")
+                                                 : ReportValue::Number(e.address));
+    entry.Add("serial", ReportValue::Text(e.text));
+}
+
 }  // namespace
 
 void AddDiskSection(ReportValue &report) {
-    ReportValue &disks = report.Add("disks", ReportValue::List());
-    if (!PlatDiskDrivesAnswer()) return;
-    for (int drive = 0; drive < kDiskDrives; ++drive) {
-        PlatDisk *disk = PlatDiskOpen(drive);
-        if (disk == nullptr) continue;
-        char text[24] = {};
-        uint32_t interface = 0, address = 0;
-        const DiskMethod method = DiskAskDrive(disk, text, &interface, &address);
-        PlatDiskClose(disk);
-        ReportValue &entry = disks.Append(ReportValue::Object());
-        entry.Add("drive", ReportValue::Number(drive));
-        entry.Add("method", ReportValue::Text(MethodName(method)));
-        if (method == kDiskNone) continue;
-        entry.Add("interface", ReportValue::Text(interface == 1 ? "SCSI" : "IDE"));
-        entry.Add("address", address == 0xFFFFFFFF ? ReportValue::Text("unknown")
-                                                   : ReportValue::Number(address));
-        entry.Add("serial", ReportValue::Text(text));
-    }
+    DiskCollect(AddEntry, &report.Add("disks", ReportValue::List()));
 }

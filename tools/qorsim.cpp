@@ -34,7 +34,11 @@ const char kUsage[] =
     "       qorsim disk DIR N ide MODEL SERIAL [TARGET]\n"
     "       qorsim disk DIR N scsi VENDOR PRODUCT SERIAL [TARGET]\n"
     "       qorsim disk DIR N identify|inquiry FILE [TARGET]\n"
-    "       qorsim disk DIR N remove\n";
+    "       qorsim disk DIR N remove\n"
+    "       qorsim aspi DIR A T L scsi VENDOR PRODUCT SERIAL [COMPLETION]\n"
+    "       qorsim aspi DIR A T L inquiry FILE [COMPLETION]\n"
+    "       qorsim aspi DIR support|adapters N\n"
+    "         COMPLETION: now (default), pending, late, never or error\n";
 
 int Usage() {
     std::cerr << kUsage;
@@ -153,6 +157,18 @@ int Show(const fs::path &dir) {
         }
         std::cout << "\n";
     }
+    std::error_code ec;
+    if (fs::exists(AspiPath(dir), ec)) {
+        const AspiConf aspi = ReadAspi(dir);
+        std::cout << "\nASPI: support status " << aspi.support << ", " << aspi.adapters
+                  << " adapter(s)\n";
+        for (const auto &d : aspi.devices) {
+            std::cout << "  " << d.adapter << ":" << d.target << ":" << d.lun << " type "
+                      << (d.inquiry.empty() ? 0 : d.inquiry[0] & 0x1F) << ", completes "
+                      << AspiCompletionName(d.completion) << ", inquiry(" << d.inquiry.size()
+                      << " bytes)\n";
+        }
+    }
     std::cout << "\nphysical memory:\n";
     for (const auto &r : MergeRegions(ReadRegionFiles(dir))) {
         std::cout << "  " << Hex8(static_cast<std::uint32_t>(r.base)) << ".."
@@ -254,6 +270,44 @@ int Disk(const fs::path &dir, const std::string &number, const std::vector<std::
     return 0;
 }
 
+// qorsim aspi DIR ...: args after DIR.
+int Aspi(const fs::path &dir, const std::vector<std::string> &args) {
+    if (args.size() == 2 && (args[0] == "support" || args[0] == "adapters")) {
+        auto value = ParseNumber(args[1]);
+        if (!value || *value > 255) return Fail("not a byte: " + args[1]);
+        AspiConf conf = ReadAspi(dir);
+        (args[0] == "support" ? conf.support : conf.adapters) = static_cast<int>(*value);
+        WriteAspi(dir, conf);
+        return 0;
+    }
+    if (args.size() < 5) return Usage();
+    AspiDevice device;
+    int *position[] = {&device.adapter, &device.target, &device.lun};
+    const unsigned long long limits[] = {255, 15, 7};
+    for (std::size_t i = 0; i < 3; ++i) {
+        auto v = ParseNumber(args[i]);
+        if (!v || *v > limits[i]) return Fail("not an adapter, target or LUN: " + args[i]);
+        *position[i] = static_cast<int>(*v);
+    }
+    const std::size_t fixed = args[3] == "scsi" ? 7 : args[3] == "inquiry" ? 5 : 0;
+    if (fixed == 0 || (args.size() != fixed && args.size() != fixed + 1)) return Usage();
+    if (args.size() == fixed + 1) {
+        auto completion = ParseAspiCompletion(args[fixed]);
+        if (!completion) return Fail("not a completion: " + args[fixed]);
+        device.completion = *completion;
+    }
+    if (args[3] == "scsi") {
+        device.inquiry = InquiryData(args[4], args[5], args[6]);
+    } else {
+        auto data = ReadBinary(args[4]);
+        if (!data) return Fail("cannot read " + args[4]);
+        if (data->size() > 255) data->resize(255);
+        device.inquiry = *data;
+    }
+    AddAspiDevice(dir, device);
+    return 0;
+}
+
 int Run(const std::vector<std::string> &args) {
     if (args.size() < 2) return Usage();
     const std::string &cmd = args[0];
@@ -285,6 +339,7 @@ int Run(const std::vector<std::string> &args) {
     }
     if (cmd == "disk" && args.size() >= 4)
         return Disk(dir, args[2], {args.begin() + 3, args.end()});
+    if (cmd == "aspi") return Aspi(dir, {args.begin() + 2, args.end()});
     if (cmd == "counter" && args.size() == 3 && args[2] == "reset") {
         MachineLock lock(dir);
         WriteCounters(dir, {});

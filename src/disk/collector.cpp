@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "disk/aspi.h"
 #include "disk/requests.h"
 #include "platform/diskio.h"
 #include "state/state.h"
@@ -28,7 +29,7 @@ void Publish(const HddThreadParams &p, int n, const char *text, uint32_t interfa
     char *slot = p.hdd_serial[n];
     p.interfaces[n] = interface;
     p.addresses[n] = address;
-    std::memcpy(slot + 1, text + 1, kHddTextSize - 1);
+    std::memcpy(slot + 1, text + 1, kDiskTextMax);
     std::atomic_ref<char>(slot[0]).store(text[0], std::memory_order_release);
 }
 
@@ -92,20 +93,95 @@ DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_
     return method;
 }
 
-void DiskSerialCollector(void *params) {
-    const HddThreadParams p = *static_cast<const HddThreadParams *>(params);
-    if (!PlatDiskDrivesAnswer()) return;
-    int n = 0;
+namespace {
+
+using Take = void (*)(const DiskEntry &entry, void *context);
+
+void CollectNt(Take take, void *context) {
     // One entry per drive that opens; 24 drives fill the 24 entries at most.
-    for (int drive = 0; drive < kDiskDrives && n < kHddEntries; ++drive) {
+    for (int drive = 0; drive < kDiskDrives; ++drive) {
         PlatDisk *disk = PlatDiskOpen(drive);
         if (disk == nullptr) continue;
-        char text[kHddTextSize] = {};
-        uint32_t interface = 0, address = 0;
-        if (DiskAskDrive(disk, text, &interface, &address) != kDiskNone) {
-            Publish(p, n, text, interface, address);
-        }
-        ++n;
+        DiskEntry entry{};
+        entry.drive = drive;
+        entry.method = DiskAskDrive(disk, entry.text, &entry.interface, &entry.address);
         PlatDiskClose(disk);
+        take(entry, context);
     }
+}
+
+constexpr int kSmartVsdDrives = 4;
+constexpr int kAspiTargets = 16;
+constexpr int kAspiLuns = 8;
+constexpr uint8_t kDirectAccessDevice = 0;
+
+void Collect95(Take take, void *context) {
+    uint32_t adapters = 0;
+    if (!AspiLoad(&adapters)) return;
+    int n = 0;
+    for (int drive = 0; drive < kSmartVsdDrives && n < kHddEntries; ++drive) {
+        uint8_t identify[kIdentifySize] = {};
+        // Byte 20 (the serial field's first stored byte) and word 1 tell a drive that is there.
+        if (!DiskIdentifySmartVsd(drive, identify) || identify[20] == 0 ||
+            (identify[2] | identify[3]) == 0) {
+            continue;
+        }
+        DiskEntry entry{kDiskSmartVsd, drive, 0, 0, 0, {}, kIde, static_cast<uint32_t>(drive)};
+        DiskIdeText(identify, entry.text);
+        DiskCleanText(entry.text);
+        take(entry, context);
+        ++n;
+    }
+    // The cache has 24 entries: the first 24 devices that qualify are kept, and asking stops.
+    for (uint32_t a = 0; a < adapters && n < kHddEntries; ++a) {
+        for (uint8_t t = 0; t < kAspiTargets && n < kHddEntries; ++t) {
+            for (uint8_t l = 0; l < kAspiLuns && n < kHddEntries; ++l) {
+                uint8_t inquiry[kInquiryLength + 1] = {};
+                const auto adapter = static_cast<uint8_t>(a);
+                if (!AspiInquiry(adapter, t, l, inquiry) ||
+                    (inquiry[0] & 0x1F) != kDirectAccessDevice || inquiry[36] == 0) {
+                    continue;
+                }
+                DiskEntry entry{kDiskAspi, -1, adapter, t, l, {}, kScsi, t};
+                DiskScsiText(inquiry, entry.text);
+                DiskCleanText(entry.text);
+                take(entry, context);
+                ++n;
+            }
+        }
+    }
+}
+
+struct Filling {
+    HddThreadParams params;
+    int n;
+};
+
+void Fill(const DiskEntry &entry, void *context) {
+    auto *filling = static_cast<Filling *>(context);
+    if (filling->n >= kHddEntries) return;
+    if (entry.method != kDiskNone) {
+        Publish(filling->params, filling->n, entry.text, entry.interface, entry.address);
+    }
+    ++filling->n;
+}
+
+}  // namespace
+
+void DiskCollect(Take take, void *context) {
+    switch (PlatDiskFamily()) {
+        case DiskFamily::kNt:
+            CollectNt(take, context);
+            break;
+        case DiskFamily::k95:
+            Collect95(take, context);
+            break;
+        case DiskFamily::kNone:
+            break;
+    }
+}
+
+void DiskSerialCollector(void *params) {
+    Filling filling{*static_cast<const HddThreadParams *>(params), 0};
+    DiskCollect(Fill, &filling);
 }

@@ -24,6 +24,27 @@ int DiskIdentifySmart(PlatDisk *disk, uint8_t *identify) {
     return 1;
 }
 
+int DiskIdentifySmartVsd(int drive, uint8_t *identify) {
+    PlatDisk *driver = PlatDiskOpenSmartVsd();
+    if (driver == nullptr) return 0;
+    DiskSmartInput input{};
+    input.cBufferSize = kIdentifySize;
+    input.bDriveHeadReg = static_cast<uint8_t>(0xA0 | (drive % 2) * 16);
+    input.bCommandReg = kAtaIdentifyDevice;
+    input.bDriveNumber = static_cast<uint8_t>(drive);
+    DiskSmartOutput output{};
+    const bool sent =
+        PlatDiskControl(driver, kSmartRcvDriveData, &input, sizeof input, &output, sizeof output);
+    PlatDiskClose(driver);
+    if (!sent || DiskCheckDriverStatus(&output) != 0) return 0;
+    std::memcpy(identify, output.bBuffer, kIdentifySize);
+    return 1;
+}
+
+uint8_t DiskCheckDriverStatus(const DiskSmartOutput *output) {
+    return output->bDriverError;
+}
+
 int DiskGetScsiAddress(PlatDisk *disk, uint32_t *path_id, uint32_t *target_id, uint32_t *lun) {
     const uint32_t length = sizeof(DiskScsiAddress);
     DiskScsiAddress address{};

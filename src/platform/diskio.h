@@ -133,6 +133,60 @@ static_assert(sizeof(DiskMiniportRequest) == 1100 && offsetof(DiskMiniportReques
               offsetof(DiskMiniportRequest, identify) == 32 &&
               offsetof(DiskMiniportRequest, identify[1]) == 544);
 
+// SRB_ExecSCSICmd of ASPI for Win32: one SCSI command to an adapter, target and LUN. Like
+// the pass-through block it holds addresses, so it is 80 bytes only in the 32-bit product.
+struct AspiSrbExecScsiCmd {
+    uint8_t SRB_Cmd;
+    uint8_t SRB_Status;
+    uint8_t SRB_HaId;
+    uint8_t SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    uint8_t SRB_Target;
+    uint8_t SRB_Lun;
+    uint16_t SRB_Rsvd1;
+    uint32_t SRB_BufLen;
+    uint8_t *SRB_BufPointer;
+    uint8_t SRB_SenseLen;
+    uint8_t SRB_CDBLen;
+    uint8_t SRB_HaStat;
+    uint8_t SRB_TargStat;
+    void *SRB_PostProc;
+    uint8_t SRB_Rsvd2[20];
+    uint8_t CDBByte[16];
+    uint8_t SenseArea[16];
+};
+
+constexpr uint8_t kScExecScsiCmd = 2;
+constexpr uint8_t kSrbDirIn = 0x08;
+constexpr uint8_t kSrbEventNotify = 0x40;
+constexpr uint8_t kSsPending = 0;
+constexpr uint8_t kSsComp = 1;
+constexpr uint8_t kSsErr = 4;
+
+static_assert(offsetof(AspiSrbExecScsiCmd, SRB_Hdr_Rsvd) == 4 &&
+              offsetof(AspiSrbExecScsiCmd, SRB_Target) == 8 &&
+              offsetof(AspiSrbExecScsiCmd, SRB_BufLen) == 12 &&
+              offsetof(AspiSrbExecScsiCmd, SRB_BufPointer) == 16);
+static_assert(sizeof(void *) != 4 || (sizeof(AspiSrbExecScsiCmd) == 80 &&
+                                      offsetof(AspiSrbExecScsiCmd, SRB_SenseLen) == 20 &&
+                                      offsetof(AspiSrbExecScsiCmd, SRB_TargStat) == 23 &&
+                                      offsetof(AspiSrbExecScsiCmd, SRB_PostProc) == 24 &&
+                                      offsetof(AspiSrbExecScsiCmd, CDBByte) == 48 &&
+                                      offsetof(AspiSrbExecScsiCmd, SenseArea) == 64));
+
+// A request block in its 32-bit layout, addresses as zeros: how logs show it on every build.
+inline void AspiSrbAs32(const AspiSrbExecScsiCmd &srb, uint8_t out[80]) {
+    std::memset(out, 0, 80);
+    std::memcpy(out, &srb, 16);
+    out[20] = srb.SRB_SenseLen;
+    out[21] = srb.SRB_CDBLen;
+    out[22] = srb.SRB_HaStat;
+    out[23] = srb.SRB_TargStat;
+    std::memcpy(out + 28, srb.SRB_Rsvd2, 20);
+    std::memcpy(out + 48, srb.CDBByte, 16);
+    std::memcpy(out + 64, srb.SenseArea, 16);
+}
+
 // True for a PIIX IDE identify request with room for its reply: what a miniport answers.
 inline bool DiskIsMiniportIdentify(const void *in, uint32_t in_size, uint32_t out_size) {
     if (in_size < sizeof(DiskMiniportRequest) || out_size < sizeof(DiskMiniportRequest)) {
@@ -150,9 +204,11 @@ struct PlatDisk;
 
 constexpr int kDiskDrives = 24;
 
-// True where the disks are asked one drive at a time (the Windows NT family from version 4,
-// and every POSIX system); false where no disk is asked.
-bool PlatDiskDrivesAnswer();
+// How the disks are asked: one drive at a time (the Windows NT family from version 4, and
+// every POSIX system), through SMARTVSD and ASPI (the 95 family), or not at all. A simulated
+// machine may set the family with its `platform` line.
+enum class DiskFamily { kNone, kNt, k95 };
+DiskFamily PlatDiskFamily();
 
 // Opens drive number `drive` (0 to 23) for reading; nullptr when it does not open (absent,
 // no permission).
@@ -162,3 +218,27 @@ PlatDisk *PlatDiskOpen(int drive);
 bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
                      uint32_t out_size);
 void PlatDiskClose(PlatDisk *disk);
+
+// The SMARTVSD driver of the 95 family, opened for one request; nullptr when it does not open.
+// Requests and closing go through PlatDiskControl and PlatDiskClose.
+PlatDisk *PlatDiskOpenSmartVsd();
+
+// ---- the ASPI manager (95 family) -----------------------------------------------------------
+
+using AspiSendCommandProc = uint32_t (*)(void *srb);
+using AspiGetSupportInfoProc = uint32_t (*)();
+
+// Loads the ASPI manager and finds its two entry points. False when it does not load or lacks
+// either; a loaded manager is never released.
+bool PlatAspiLoad(AspiSendCommandProc *send, AspiGetSupportInfoProc *support_info);
+
+// The event a manager signals when a request completes (manual reset; opened, or created
+// non-signalled, by name); nullptr when it cannot be opened.
+struct PlatEvent;
+PlatEvent *PlatAspiEventOpen();
+// What a request block carries for the manager to signal (SRB_PostProc).
+void *PlatEventHandle(PlatEvent *event);
+// True when the event was signalled within `milliseconds`.
+bool PlatEventWait(PlatEvent *event, uint32_t milliseconds);
+void PlatEventReset(PlatEvent *event);
+void PlatEventClose(PlatEvent *event);

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 
+#include "platform/diskio.h"
+
 struct NativeDisk;
 
-bool NativeDiskDrivesAnswer();
+DiskFamily NativeDiskFamily();
 NativeDisk *NativeDiskOpen(int drive);
+NativeDisk *NativeDiskOpenSmartVsd();
 bool NativeDiskControl(NativeDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
                        uint32_t out_size);
 void NativeDiskClose(NativeDisk *disk);

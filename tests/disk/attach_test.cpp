@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -16,11 +15,6 @@
 #include "support/machine.h"
 
 namespace {
-
-bool Win98() {
-    const char *p = std::getenv("QORASST_PERSONALITY");
-    return p != nullptr && std::string(p) == "win98";
-}
 
 // Record keys written at the start of a record slot of A8, in order (0 = deleted).
 std::vector<int> KeysWritten(const std::vector<I2cTransfer> &transfers) {
@@ -43,6 +37,7 @@ TEST(DiskAttach, FirstProcessCollectsQueriesAnswerAndRecordsFollow) {
     TempDir dir;
     machine.removeDevice(0xA0);  // no memory modules: disks only
     machine.removeDevice(0xA2);
+    machine.conf("platform", "nt");  // the drive-by-drive procedure, on every system
     const std::string scsi = "ULTRA36LP3CC0A7F2";
     machine.setDevice(0xA8, qorsim::SerialAreaImage({{15, 5, "OLD-DISK"}, {19, 3, scsi}}));
     qorsim::WriteDisk(machine.path(), 0, qorsim::IdeDisk(qorsim::IdentifyData("M", "IDE-ONE"), 0));
@@ -93,11 +88,6 @@ TEST(DiskAttach, FirstProcessCollectsQueriesAnswerAndRecordsFollow) {
     const auto opens = std::count_if(log.begin(), log.end(), [](const std::string &l) {
         return l.find(" OPEN ") != std::string::npos;
     });
-    if (Win98()) {  // the 95 family asks no disk
-        EXPECT_EQ(gets[0], "get 2 0 rc=1 text=");
-        EXPECT_EQ(opens, 0);
-        return;
-    }
     EXPECT_EQ(gets, (std::vector<std::string>{
                         "get 2 0 rc=0 text=" + Ide("IDE-ONE"),
                         "get 2 1 rc=0 text=" + scsi,

@@ -26,6 +26,7 @@ struct SimDrive {
     Bytes miniport_other;
     bool open_fails = false;
     bool smart = false;
+    uint8_t driver_error = 0;  // what SMARTVSD reports with the data (95 family)
     bool miniport = false;
     uint8_t present[2] = {0, 0};
     bool passthrough = false;
@@ -91,6 +92,7 @@ bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
             d->open_fails = value == "fail";
         } else if (key == "smart") {
             d->smart = true;
+            d->driver_error = ParseByte(in);
         } else if (key == "miniport") {
             d->miniport = true;
             d->present[0] = ParseByte(in);
@@ -129,19 +131,22 @@ std::string PassThroughHex(const DiskPassThroughBlock &b) {
     return Hex(out, sizeof out);
 }
 
+// The value of the last line of `key` in machine.conf; empty when there is none.
+std::string ConfValue(const std::string &dir, const char *key) {
+    std::string conf, found;
+    if (!ReadText(dir + "/machine.conf", &conf)) return found;
+    std::istringstream lines(conf);
+    for (std::string l; std::getline(lines, l);) {
+        std::istringstream in(l.substr(0, l.find('#')));
+        std::string k, value;
+        if (in >> k && k == key) found = (in >> value) ? value : "";
+    }
+    return found;
+}
+
 void Log(const std::string &dir, const std::string &line) {
     NativeFileLock *lock = NativeLockFile((dir + "/.lock").c_str());
-    std::string conf;
-    bool on = false;
-    if (ReadText(dir + "/machine.conf", &conf)) {
-        std::istringstream lines(conf);
-        for (std::string l; std::getline(lines, l);) {
-            std::istringstream in(l.substr(0, l.find('#')));
-            std::string key, value;
-            if (in >> key && key == "log") on = (in >> value) && value == "on";
-        }
-    }
-    if (on) {
+    if (ConfValue(dir, "log") == "on") {
         const std::string text = line + "\n";
         if (std::FILE *f = std::fopen((dir + "/disks.log").c_str(), "ab")) {
             std::fwrite(text.data(), 1, text.size(), f);
@@ -167,6 +172,23 @@ bool SimSmart(const SimDrive &d, const void *in, uint32_t in_size, void *out, ui
     std::memset(output, 0, sizeof *output);
     output->cBufferSize = kIdentifySize;
     CopyZeroFilled(output->bBuffer, kIdentifySize, d.identify);
+    return true;
+}
+
+// SMARTVSD: the drive named by the input block answers, when its file says it answers SMART
+// and the block selects the device of its drive number (master for even, slave for odd).
+bool SimSmartVsd(const std::string &dir, const void *in, uint32_t in_size, void *out,
+                 uint32_t out_size) {
+    if (in_size < sizeof(DiskSmartInput)) return false;
+    DiskSmartInput input;
+    std::memcpy(&input, in, sizeof input);
+    SimDrive d;
+    const int drive = input.bDriveNumber;
+    if (drive > 3 || input.bDriveHeadReg != (0xA0 | (drive & 1) << 4) ||
+        !ReadDrive(dir, drive, &d) || d.open_fails || !SimSmart(d, in, in_size, out, out_size)) {
+        return false;
+    }
+    static_cast<DiskSmartOutput *>(out)->bDriverError = d.driver_error;
     return true;
 }
 
@@ -218,6 +240,8 @@ bool SimMiniport(const SimDrive &d, const void *in, uint32_t in_size, void *out,
 
 }  // namespace
 
+constexpr int kSmartVsd = -1;  // the drive number of the SMARTVSD driver's handle
+
 struct PlatDisk {
     NativeDisk *native;
     int drive;
@@ -225,25 +249,46 @@ struct PlatDisk {
     SimDrive sim;
 };
 
-bool PlatDiskDrivesAnswer() {
-    return NativeDiskDrivesAnswer();
+namespace {
+
+PlatDisk *Wrap(NativeDisk *native, int drive) {
+    if (native == nullptr) return nullptr;
+    auto *disk = new (std::nothrow) PlatDisk{native, drive, {}, {}};
+    if (disk == nullptr) NativeDiskClose(native);
+    return disk;
+}
+
+std::string LogHead(int drive) {
+    char head[16];
+    std::snprintf(head, sizeof head, "DISK %d ", drive);
+    return drive == kSmartVsd ? "VSD " : head;
+}
+
+}  // namespace
+
+DiskFamily PlatDiskFamily() {
+    if (const char *dir = MachineDir()) {
+        const std::string platform = ConfValue(dir, "platform");
+        if (platform == "nt") return DiskFamily::kNt;
+        if (platform == "9x") return DiskFamily::k95;
+    }
+    return NativeDiskFamily();
+}
+
+PlatDisk *PlatDiskOpenSmartVsd() {
+    const char *dir = MachineDir();
+    if (dir == nullptr) return Wrap(NativeDiskOpenSmartVsd(), kSmartVsd);
+    Log(dir, "VSD OPEN ok");
+    return new (std::nothrow) PlatDisk{nullptr, kSmartVsd, dir, {}};
 }
 
 PlatDisk *PlatDiskOpen(int drive) {
     if (drive < 0 || drive >= kDiskDrives) return nullptr;
     const char *dir = MachineDir();
-    if (dir == nullptr) {
-        NativeDisk *native = NativeDiskOpen(drive);
-        if (native == nullptr) return nullptr;
-        auto *disk = new (std::nothrow) PlatDisk{native, drive, {}, {}};
-        if (disk == nullptr) NativeDiskClose(native);
-        return disk;
-    }
+    if (dir == nullptr) return Wrap(NativeDiskOpen(drive), drive);
     SimDrive sim;
     const bool opens = ReadDrive(dir, drive, &sim) && !sim.open_fails;
-    char line[32];
-    std::snprintf(line, sizeof line, "DISK %d OPEN %s", drive, opens ? "ok" : "fail");
-    Log(dir, line);
+    Log(dir, LogHead(drive) + (opens ? "OPEN ok" : "OPEN fail"));
     if (!opens) return nullptr;
     return new (std::nothrow) PlatDisk{nullptr, drive, dir, sim};
 }
@@ -266,7 +311,8 @@ bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_
     bool ok = false;
     switch (code) {
         case kSmartRcvDriveData:
-            ok = SimSmart(disk->sim, in, in_size, out, out_size);
+            ok = disk->drive == kSmartVsd ? SimSmartVsd(disk->dir, in, in_size, out, out_size)
+                                          : SimSmart(disk->sim, in, in_size, out, out_size);
             break;
         case kIoctlScsiGetAddress:
             ok = SimAddress(disk->sim, out, out_size);
@@ -280,9 +326,9 @@ bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_
         default:
             break;
     }
-    char head[48];
-    std::snprintf(head, sizeof head, "DISK %d %08X ", disk->drive, static_cast<unsigned>(code));
-    Log(disk->dir, head + request + (ok ? " ok" : " fail"));
+    char code_hex[16];
+    std::snprintf(code_hex, sizeof code_hex, "%08X ", static_cast<unsigned>(code));
+    Log(disk->dir, LogHead(disk->drive) + code_hex + request + (ok ? " ok" : " fail"));
     return ok;
 }
 
@@ -291,9 +337,7 @@ void PlatDiskClose(PlatDisk *disk) {
     if (disk->native != nullptr) {
         NativeDiskClose(disk->native);
     } else {
-        char line[32];
-        std::snprintf(line, sizeof line, "DISK %d CLOSE", disk->drive);
-        Log(disk->dir, line);
+        Log(disk->dir, LogHead(disk->drive) + "CLOSE");
     }
     delete disk;
 }

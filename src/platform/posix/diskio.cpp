@@ -4,6 +4,7 @@
 // SCSI_IOCTL_GET_IDLUN, the pass-through by SG_IO with the block's command.
 #include "platform/diskio.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/hdreg.h>
 #include <scsi/scsi.h>
@@ -14,9 +15,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform/diskio_native.h"
+#include "platform/posix/aspi_event.h"
 #include "platform/posix/diskio_posix.h"
 #include "platform/posix/fork_guard.h"
 
@@ -156,8 +159,12 @@ bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_
 
 }  // namespace
 
-bool NativeDiskDrivesAnswer() {
-    return true;
+DiskFamily NativeDiskFamily() {
+    return DiskFamily::kNt;
+}
+
+NativeDisk *NativeDiskOpenSmartVsd() {
+    return nullptr;  // a driver of the 95 family only
 }
 
 NativeDisk *NativeDiskOpen(int drive) {
@@ -221,3 +228,58 @@ void NativeUnlockFile(NativeFileLock *lock) {
     delete lock;
     fork_guard::Give();
 }
+
+// ASPI exists only on the 95 family; a POSIX process reaches it only on a simulated machine
+// that says so, with a manager built as libwnaspi32.so on the library search path.
+bool PlatAspiLoad(AspiSendCommandProc *send, AspiGetSupportInfoProc *support_info) {
+    void *manager = dlopen("libwnaspi32.so", RTLD_NOW | RTLD_LOCAL);
+    if (manager == nullptr) return false;
+    *send = reinterpret_cast<AspiSendCommandProc>(dlsym(manager, "SendASPI32Command"));
+    *support_info =
+        reinterpret_cast<AspiGetSupportInfoProc>(dlsym(manager, "GetASPI32SupportInfo"));
+    return *send != nullptr && *support_info != nullptr;
+}
+
+namespace {
+
+// One event for the process: it is never destroyed, so a manager that completes an abandoned
+// request late never signals freed memory.
+PosixAspiEvent g_aspi_event{};
+
+PosixAspiEvent *Event(PlatEvent *event) {
+    return reinterpret_cast<PosixAspiEvent *>(event);
+}
+
+long long NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+PlatEvent *PlatAspiEventOpen() {
+    return reinterpret_cast<PlatEvent *>(&g_aspi_event);
+}
+
+void *PlatEventHandle(PlatEvent *event) {
+    return event;
+}
+
+bool PlatEventWait(PlatEvent *event, uint32_t milliseconds) {
+    const long long deadline = NowMs() + milliseconds;
+    for (;;) {
+        if (Event(event)->state.load() != 0) return true;
+        const long long left = deadline - NowMs();
+        if (left <= 0) return false;
+        const timespec timeout{static_cast<time_t>(left / 1000),
+                               static_cast<long>(left % 1000) * 1000000};
+        PosixAspiFutex(Event(event), FUTEX_WAIT_PRIVATE, 0, &timeout);
+    }
+}
+
+void PlatEventReset(PlatEvent *event) {
+    Event(event)->state.store(0);
+}
+
+void PlatEventClose(PlatEvent *) {}

@@ -1,5 +1,6 @@
 // Windows disks: \\.\PhysicalDriveN handles and synchronous DeviceIoControl requests to the
-// disk class and SCSI port drivers.
+// disk class and SCSI port drivers (NT family); the SMARTVSD driver and the ASPI manager
+// WNASPI32.DLL with its named completion event (95 family).
 #include "platform/diskio.h"
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <new>
 
 #include "platform/diskio_native.h"
+#include "platform/system.h"
 
 struct NativeDisk {
     HANDLE handle;
@@ -17,24 +19,36 @@ struct NativeFileLock {
     HANDLE handle;
 };
 
-bool NativeDiskDrivesAnswer() {
+namespace {
+
+NativeDisk *Wrap(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    auto *disk = new (std::nothrow) NativeDisk{handle};
+    if (disk == nullptr) CloseHandle(handle);
+    return disk;
+}
+
+}  // namespace
+
+DiskFamily NativeDiskFamily() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
-    if (!GetVersionExA(&info)) return false;
-    // Windows NT before version 4 has none of the requests; the 95 family asks its disks
-    // through other drivers, which this library does not use.
-    return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 4;
+    if (!GetVersionExA(&info)) return DiskFamily::kNone;
+    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return DiskFamily::k95;
+    // Windows NT before version 4 has none of the requests.
+    return info.dwMajorVersion >= 4 ? DiskFamily::kNt : DiskFamily::kNone;
+}
+
+NativeDisk *NativeDiskOpenSmartVsd() {
+    // A VxD is opened with no access and creation disposition 0.
+    return Wrap(CreateFileA("\\\\.\\SMARTVSD", 0, 0, nullptr, 0, 0, nullptr));
 }
 
 NativeDisk *NativeDiskOpen(int drive) {
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", drive);
-    HANDLE handle =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto *disk = new (std::nothrow) NativeDisk{handle};
-    if (disk == nullptr) CloseHandle(handle);
-    return disk;
+    return Wrap(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 bool NativeDiskControl(NativeDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
@@ -70,4 +84,38 @@ void NativeUnlockFile(NativeFileLock *lock) {
     UnlockFileEx(lock->handle, 0, MAXDWORD, MAXDWORD, &overlapped);
     CloseHandle(lock->handle);
     delete lock;
+}
+
+bool PlatAspiLoad(AspiSendCommandProc *send, AspiGetSupportInfoProc *support_info) {
+    HMODULE manager = LoadLibraryA("WNASPI32.DLL");
+    if (manager == nullptr) return false;
+    // Through the generic function type, which every function pointer converts to cleanly.
+    using Generic = void (*)();
+    *send = reinterpret_cast<AspiSendCommandProc>(
+        reinterpret_cast<Generic>(GetProcAddress(manager, "SendASPI32Command")));
+    *support_info = reinterpret_cast<AspiGetSupportInfoProc>(
+        reinterpret_cast<Generic>(GetProcAddress(manager, "GetASPI32SupportInfo")));
+    return *send != nullptr && *support_info != nullptr;
+}
+
+PlatEvent *PlatAspiEventOpen() {
+    char name[MAX_PATH];
+    if (!PlatObjectName("W95ASPICompletionEvent", name, sizeof name)) return nullptr;
+    return reinterpret_cast<PlatEvent *>(CreateEventA(nullptr, TRUE, FALSE, name));
+}
+
+void *PlatEventHandle(PlatEvent *event) {
+    return event;
+}
+
+bool PlatEventWait(PlatEvent *event, uint32_t milliseconds) {
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(event), milliseconds) == WAIT_OBJECT_0;
+}
+
+void PlatEventReset(PlatEvent *event) {
+    ResetEvent(reinterpret_cast<HANDLE>(event));
+}
+
+void PlatEventClose(PlatEvent *event) {
+    CloseHandle(reinterpret_cast<HANDLE>(event));
 }
