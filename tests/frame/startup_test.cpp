@@ -147,9 +147,10 @@ TEST_F(Startup, MemoryModuleAddressesComeFromTheOverrideKey) {
         "\\Valdrex\\Override]\n";
     std::string seventeen = key;
     std::vector<int> sixteen;
+    // Names of one width, so that Wine, which enumerates values sorted by name, keeps file order.
     for (int i = 0; i < 17; ++i) {
         seventeen +=
-            "\"addr" + std::to_string(i) + "\"=dword:" + qorsim::Hex2(0xB0 + 2 * (i % 8)) + "\n";
+            "\"addr" + qorsim::Hex2(i) + "\"=dword:" + qorsim::Hex2(0xB0 + 2 * (i % 8)) + "\n";
         if (i < 16) sixteen.push_back(0xB0 + 2 * (i % 8));
     }
     const std::pair<std::string, std::vector<int>> cases[] = {
