@@ -137,6 +137,10 @@ cleanup() {
 trap cleanup EXIT
 say "making a $winearch Wine prefix"
 "$wine" wineboot -i >/dev/null 2>&1
+# The simulated machine brings its own ASPI manager (found through PATH): the prefix keeps none
+# of its own, whose placeholder in the system folder would be found first and refused.
+rm -f "$WINEPREFIX"/drive_c/windows/system32/wnaspi32.dll \
+    "$WINEPREFIX"/drive_c/windows/syswow64/wnaspi32.dll
 
 # Poses every program of ours as the given Windows version (Wine's per-program setting).
 personality() {  # nt40|win98

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "collect.h"
 #include "disk/requests.h"
 #include "sim_disks.h"
-#include "state/state.h"
 #include "support/machine.h"
 
 namespace {
@@ -18,47 +18,15 @@ namespace {
 using qorsim::Bytes;
 using qorsim::SimDisk;
 
-struct Entry {
-    std::string text;
-    uint32_t interface, address;
-    bool operator==(const Entry &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Entry &e) {
-    return os << "{\"" << e.text << "\", " << e.interface << ", " << e.address << "}";
-}
-
 constexpr uint32_t kNone = 0xFFFFFFFF;
 
 class Collector : public MachineFixture {
   protected:
     void SetUp() override { machine_.conf("platform", "nt"); }
-    // Runs the collector into a cache of its own; answers the entries up to the last used.
-    std::vector<Entry> Collect() {
-        std::vector<uint8_t> view(kMappingSize, 0);
-        char *slots[kHddEntries];
-        for (int i = 0; i < kHddEntries; ++i) {
-            slots[i] = reinterpret_cast<char *>(view.data() + kHddTextSize * i);
-        }
-        HddThreadParams params{slots, reinterpret_cast<uint32_t *>(view.data() + 552),
-                               reinterpret_cast<uint32_t *>(view.data() + 648)};
-        DiskSerialCollector(&params);
-        std::vector<Entry> entries;
-        for (int i = 0; i < kHddEntries; ++i) {
-            entries.push_back({slots[i], params.interfaces[i], params.addresses[i]});
-        }
-        while (!entries.empty() && entries.back() == Entry{"", 0, 0}) entries.pop_back();
-        EXPECT_TRUE(std::all_of(view.begin() + 744, view.end(), [](uint8_t b) { return b == 0; }));
-        return entries;
-    }
+    std::vector<Entry> Collect() { return CollectIntoCache(); }
     void Disk(int drive, const SimDisk &d) { qorsim::WriteDisk(machine_.path(), drive, d); }
     std::vector<std::string> Requests(int drive) {
-        std::vector<std::string> out;
-        const std::string prefix = "DISK " + std::to_string(drive) + " ";
-        for (const auto &l : qorsim::ReadDiskLog(machine_.path())) {
-            if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
-        }
-        return out;
+        return LogLines(machine_.path(), "DISK " + std::to_string(drive) + " ");
     }
 };
 

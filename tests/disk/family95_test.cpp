@@ -9,12 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "disk/collector.h"
+#include "collect.h"
+#include "platform/system.h"
 #include "sim_disks.h"
 #include "support/child.h"
 #include "support/machine.h"
 
 #ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN  // no `interface` macro
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -48,26 +50,6 @@ bool PreloadManager() {
 #endif
 }
 
-struct Entry {
-    std::string where;  // "drive D" or "A:T:L"
-    std::string text;
-    uint32_t interface, address;
-    bool operator==(const Entry &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Entry &e) {
-    return os << "{" << e.where << " \"" << e.text << "\" " << e.interface << " " << e.address
-              << "}";
-}
-
-void Take(const DiskEntry &e, void *context) {
-    const std::string where = e.method == kDiskAspi
-                                  ? std::to_string(e.adapter) + ":" + std::to_string(e.target) +
-                                        ":" + std::to_string(e.lun)
-                                  : "drive " + std::to_string(e.drive);
-    static_cast<std::vector<Entry> *>(context)->push_back({where, e.text, e.interface, e.address});
-}
-
 Bytes Disk(const std::string &serial, uint8_t type = 0) {
     Bytes data = qorsim::InquiryData("V", "DISK", serial);
     data[0] = type;
@@ -91,16 +73,9 @@ class Disks95 : public MachineFixture {
     void Aspi(int a, int t, int l, Bytes inquiry, AspiCompletion c = AspiCompletion::kNow) {
         qorsim::AddAspiDevice(machine_.path(), {a, t, l, c, inquiry});
     }
-    std::vector<Entry> Collect() {
-        std::vector<Entry> entries;
-        DiskCollect(Take, &entries);
-        return entries;
-    }
+    std::vector<Entry> Collect() { return CollectIntoCache(); }
     std::vector<std::string> Log(const std::string &prefix) {
-        std::vector<std::string> out;
-        for (const auto &l : qorsim::ReadDiskLog(machine_.path()))
-            if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
-        return out;
+        return LogLines(machine_.path(), prefix);
     }
 };
 
@@ -123,12 +98,8 @@ TEST_F(Disks95, QualifyingDrivesAndDevicesTakeEntries) {
     Aspi(0, 7, 0, Disk("AFTER"), AspiCompletion::kPending);
     Aspi(1, 15, 7, Disk("LAST"));
     const std::vector<Entry> want = {
-        {"drive 0", "IDE-ZERO           ", 0, 0},
-        {"0:0:0", "DISKAT-ONCE", 1, 0},
-        {"0:2:1", "DISK", 1, 2},
-        {"0:3:0", "DISKPENDING", 1, 3},
-        {"0:7:0", "DISKAFTER", 1, 7},
-        {"1:15:7", "DISKLAST", 1, 15},
+        {"IDE-ZERO           ", 0, 0}, {"DISKAT-ONCE", 1, 0}, {"DISK", 1, 2},
+        {"DISKPENDING", 1, 3},         {"DISKAFTER", 1, 7},   {"DISKLAST", 1, 15},
     };
     EXPECT_EQ(Collect(), want);
     // Every position of both adapters was asked, each once.
@@ -163,9 +134,19 @@ TEST_F(Disks95, TheFirst24QualifyingAreKeptAndAskingStops) {
     for (int i = 0; i < 30; ++i) Aspi(0, i / 8, i % 8, Disk("S" + std::to_string(i)));
     const auto entries = Collect();
     ASSERT_EQ(entries.size(), 24u);
-    EXPECT_EQ(entries[3].where, "drive 3");
-    EXPECT_EQ(entries[23], (Entry{"0:2:3", "DISKS19", 1, 2}));
+    EXPECT_EQ(entries[3], (Entry{"IDE3               ", 0, 3}));
+    EXPECT_EQ(entries[23], (Entry{"DISKS19", 1, 2}));
     EXPECT_EQ(Log("ASPI ").size(), 20u);
+}
+
+TEST(DiskFamily, FollowsTheSystemUnlessTheMachineSays) {
+    TempMachine machine;
+    UseMachine use(machine);
+    EXPECT_EQ(PlatDiskFamily(), PlatIsNtFamily() ? DiskFamily::kNt : DiskFamily::k95);
+    for (const auto &[line, family] : {std::pair{"9x", DiskFamily::k95}, {"nt", DiskFamily::kNt}}) {
+        machine.conf("platform", line);
+        EXPECT_EQ(PlatDiskFamily(), family) << line;
+    }
 }
 
 // The real library in child processes: without a complete manager nothing is asked, not even
@@ -202,13 +183,52 @@ TEST(Disks95Attach, ManagerVariants) {
         auto gets = LinesStartingWith(r.out, "get ");
         gets.resize(c.gets.size());
         EXPECT_EQ(gets, c.gets) << c.manager_dir;
-        const auto log = qorsim::ReadDiskLog(machine.path());
-        const auto count = [&](const char *p) {
-            return static_cast<size_t>(std::count_if(
-                log.begin(), log.end(), [&](const std::string &l) { return l.rfind(p, 0) == 0; }));
-        };
-        EXPECT_EQ(count("VSD 0007C088"), c.vsd) << c.manager_dir;
-        EXPECT_EQ(count("ASPI "), c.aspi) << c.manager_dir;
+        EXPECT_EQ(LogLines(machine.path(), "VSD 0007C088").size(), c.vsd) << c.manager_dir;
+        EXPECT_EQ(LogLines(machine.path(), "ASPI ").size(), c.aspi) << c.manager_dir;
+    }
+}
+
+// A first process killed while its collector fills the cache: a second one that holds the
+// cache reads whole entries, then empty ones, never part of an entry.
+TEST(Disks95Attach, AProcessKilledMidWayLeavesOnlyWholeEntries) {
+    TempMachine machine;
+    TempDir dir;
+    machine.conf("platform", "9x");
+    qorsim::AspiConf aspi;
+    for (int l = 0; l < 8; ++l) {
+        aspi.devices.push_back(
+            {0, 0, l, AspiCompletion::kPending, Disk("SERIAL-" + std::to_string(l))});
+    }
+    qorsim::WriteAspi(machine.path(), aspi);
+    const ChildEnv env{{"QORASST_MACHINE", machine.path()},
+                       {"QORASST_NAMESPACE", UniqueNamespace()},
+                       {kSearchPath, ManagerDir("aspi")}};
+    const auto reached = [&](const char *name) {
+        for (int n = 0; n < 6000 && !std::filesystem::exists(dir.file(name)); ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    Child first(BinPath("qor_child"), {"touch", dir.file("first"), "wait", dir.file("die"), "die"},
+                env);
+    reached("first");
+    std::vector<std::string> args = {"touch", dir.file("second"), "wait", dir.file("read")};
+    for (int i = 0; i < 9; ++i) args.insert(args.end(), {"get", "2", std::to_string(i)});
+    Child second(BinPath("qor_child"), args, env);
+    reached("second");
+    WriteTextFile(dir.file("die"), "");
+    first.Wait();
+    WriteTextFile(dir.file("read"), "");
+    const ChildResult r = second.Wait();
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto gets = LinesStartingWith(r.out, "get ");
+    ASSERT_EQ(gets.size(), 9u);
+    size_t whole = 0;
+    while (whole < 8 && gets[whole] == "get 2 " + std::to_string(whole) + " rc=0 text=DISKSERIAL-" +
+                                           std::to_string(whole)) {
+        ++whole;
+    }
+    for (size_t i = whole; i < 9; ++i) {
+        EXPECT_EQ(gets[i], "get 2 " + std::to_string(i) + " rc=1 text=") << whole;
     }
 }
 
@@ -222,20 +242,21 @@ TEST(Disks95Attach, TheCollectorNeverHoldsUpStartUp) {
     for (int t = 0; t < 16; ++t)
         aspi.devices.push_back({0, t, 0, AspiCompletion::kNever, Disk("N")});
     qorsim::WriteAspi(machine.path(), aspi);
-    Child child(BinPath("qor_child"), {"touch", dir.file("ready"), "wait", dir.file("release")},
+    Child child(BinPath("qor_child"),
+                {"touch", dir.file("ready"), "wait", dir.file("release"), "get", "2", "0"},
                 {{"QORASST_MACHINE", machine.path()},
                  {"QORASST_NAMESPACE", UniqueNamespace()},
                  {kSearchPath, ManagerDir("aspi")}});
     for (int n = 0; n < 6000 && !std::filesystem::exists(dir.file("ready")); ++n) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const auto log = qorsim::ReadDiskLog(machine.path());
+    const size_t asked = LogLines(machine.path(), "ASPI ").size();
     WriteTextFile(dir.file("release"), "");
     EXPECT_EQ(child.Wait().exit_code, 0);
-    // 16 waits of 258 ms each lay ahead of the collector; start-up did not wait for them.
-    EXPECT_LT(std::count_if(log.begin(), log.end(),
-                            [](const std::string &l) { return l.rfind("ASPI ", 0) == 0; }),
-              128);
+    // 16 waits of 258 ms each lay ahead of the collector when start-up was done; the type 2
+    // query at the end waited for all 128 positions.
+    EXPECT_LT(asked, 128u);
+    EXPECT_EQ(LogLines(machine.path(), "ASPI ").size(), 128u);
 }
 
 }  // namespace

@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "disk/collector.h"
+#include "collect.h"
 #include "platform/posix/diskio_posix.h"
 #include "sim_disks.h"
-#include "state/state.h"
 #include "support/machine.h"
 
 namespace {
@@ -93,25 +92,16 @@ TEST(LinuxDisks, RequestsBecomeSgIoHdioAndIdlun) {
     for (bool no_access : {false, true}) {
         g_no_access = no_access;
         g_calls.clear();
-        std::vector<uint8_t> view(kMappingSize, 0);
-        char *slots[kHddEntries];
-        for (int i = 0; i < kHddEntries; ++i) slots[i] = reinterpret_cast<char *>(&view[23 * i]);
-        HddThreadParams params{slots, reinterpret_cast<uint32_t *>(&view[552]),
-                               reinterpret_cast<uint32_t *>(&view[648])};
-        DiskSerialCollector(&params);
-        std::vector<std::string> entries;
-        for (int i = 0; i < 5; ++i) {
-            entries.push_back(std::string(slots[i]) + "/" + std::to_string(params.interfaces[i]) +
-                              "/" + std::to_string(params.addresses[i]));
-        }
+        const std::vector<Entry> entries = CollectIntoCache();
         const std::string ata = "sg 85080E0000000100000000000000EC00 512 in";
         if (no_access) {
-            EXPECT_EQ(entries, std::vector<std::string>(5, "/0/0"));
+            EXPECT_TRUE(entries.empty());
             EXPECT_EQ(g_calls.size(), 24u);  // 24 opens refused, nothing else
             continue;
         }
-        EXPECT_EQ(entries, (std::vector<std::string>{"SG-SERIAL          /0/0", "LINUXDISKLX77/1/4",
-                                                     "HDIO-SERIAL        /0/1", "/0/0", "/0/0"}));
+        EXPECT_EQ(entries, (std::vector<Entry>{{"SG-SERIAL          ", 0, 0},
+                                               {"LINUXDISKLX77", 1, 4},
+                                               {"HDIO-SERIAL        ", 0, 1}}));
         const std::vector<std::string> sdb = {"open /dev/sdb", ata, "sg 12000000FF00 255 in",
                                               "close 101"};
         const std::vector<std::string> sde = {"open /dev/sde", ata, "sg 12A00000FF00 255 in",
