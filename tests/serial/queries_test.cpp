@@ -1,5 +1,5 @@
 // Serial-number queries and the dirty flag on a simulated machine: records in display form,
-// the live sources (disks, modules, VPD, monitor, UUID) and every failure code.
+// the live sources (disks, modules, VPD) and every failure code.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -8,7 +8,6 @@
 
 #include "QORasstW.h"
 #include "eeprom/serial/serial_text.h"
-#include "monitor/monitor.h"
 #include "platform/thread.h"
 #include "serial/serial_fixture.h"
 
@@ -209,21 +208,6 @@ TEST_F(QueryTest, DirtyCheckFailuresLeaveTheAreaBalanced) {
         EXPECT_EQ(machine_.device(kArea), dirty) << c.fail;
         EXPECT_TRUE(MutexFree()) << c.fail;
     }
-}
-
-TEST_F(QueryTest, MonitorAndUuidFromTheDemoMachine) {
-    Start(Area({{0x70, Marked("RECORDED")}}));  // (14, 0): not used
-    for (const auto &region : qorsim::BuildPreset(Preset::kDemo).memory)
-        machine_.placeMemory(static_cast<uint32_t>(region.base), region.bytes);
-    ASSERT_EQ(MonitorCaptureEDID(), 0);
-    EXPECT_EQ(Ask(14, 0), (Answer{1, 0, Padded(qorsim::demo::kMonitorSerial)}));
-    std::string buf(38, '#');  // the UUID text takes 37 bytes
-    EXPECT_EQ(AssetGetSerialNumber(257, 0, buf.data()), 1);
-    EXPECT_EQ(buf, std::string(qorsim::demo::kUuidText) + '\0' + "#");
-    EXPECT_EQ(AssetGetSerialNumber2(257, 0, buf.data()), 0);
-    // The captured EDID block is process-wide: leave none behind for the tests that follow.
-    machine_.conf("pmem", "unavailable");
-    MonitorCaptureEDID();
 }
 
 TEST(SerialDisplayForm, NeverPassesTheCallersBuffer) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "eeprom/area_fixture.h"
@@ -54,18 +55,14 @@ TEST(Qorasst, ReportsTheDemoMachine) {
 // every command, the version is the project's, and a machine without a bus still reports.
 TEST(Qorasst, ArgumentsHelpVersionAndNoHardware) {
     TempMachine machine;
-    for (const std::vector<std::string> &args :
-         std::vector<std::vector<std::string>>{{"frobnicate"},
-                                               {"--nope"},
-                                               {"status", "--xml"},
-                                               {"serial"},
-                                               {"serial", "put", "4", "0"},
-                                               {"serial", "get", "4"},
-                                               {"serial", "set", "4", "0"},
-                                               {"serial", "get", "4", "x"},
-                                               {"serial", "set", "4", "0", ""}}) {
+    for (const char *line :
+         {"frobnicate", "--nope", "status --xml", "serial", "serial put 4 0", "serial get 4",
+          "serial set 4 0", "serial get 4 x", "serial set 4 0 ''"}) {
+        std::vector<std::string> args;  // '' stands for an empty argument
+        std::istringstream words(line);
+        for (std::string w; words >> w;) args.push_back(w == "''" ? "" : w);
         const ChildResult r = Qorasst(machine, args);
-        EXPECT_EQ(r.exit_code, 2) << args[0];
+        EXPECT_EQ(r.exit_code, 2) << line;
         EXPECT_TRUE(r.err.starts_with("qorasst: ") && r.err.find('\n') == r.err.size() - 1)
             << r.err;
         EXPECT_EQ(r.out, "");
