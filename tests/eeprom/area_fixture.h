@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "eeprom/serial/serial_area.h"
-#include "state/state.h"
 #include "platform/mutex.h"
 #include "platform/system.h"
+#include "state/state.h"
 #include "support/machine.h"
 
 namespace area_test {
@@ -124,11 +124,10 @@ class MachineTest : public ::testing::Test {
     // length marks a failed transfer).
     Lines Traffic() const {
         Lines out;
-        for (const auto &t : machine_.i2cTransfers()) {
+        for (const auto &t : machine_.i2cTransfers())
             out.push_back(std::string(1, t.dir) + " " + qorsim::Hex2(t.dev) + " " +
                           qorsim::Hex2(t.off) + " " + std::to_string(t.len) + (t.ok ? "" : "!") +
                           (t.dir == 'W' ? " " + qorsim::Hex(t.data) : ""));
-        }
         return out;
     }
     int Load(uint8_t address = kArea, uint8_t s = 20, uint8_t n = 12, uint8_t version = 1) {

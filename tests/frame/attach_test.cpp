@@ -1,13 +1,13 @@
 // Start-up driven directly in forked children, for what only the process itself can see: its
 // diagnostic text and the roles of first and later processes; and what a forked child of a
 // process that loaded the library may and may not do.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -21,25 +21,19 @@
 
 namespace {
 
-struct AttachReport {
-    int initialized = -1;
-    int eeprom_addr = -1;
-    bool worker_thread = false;
-    std::string diag;
-};
-
 // Runs start-up in a forked child with the environment as it is, optionally holding the
-// process at the end until `release` exists, and reports what the child saw.
-AttachReport AttachInChild(const std::string &ready = "", const std::string &release = "") {
+// process at the end until `release` exists, and reports what the child saw: "INITIALIZED
+// EEPROM_ADDR WORKER_THREAD(0/1)", a line break, then the diagnostic text.
+std::string AttachInChild(const std::string &ready = "", const std::string &release = "") {
     int fds[2];
-    if (pipe(fds) != 0) return {};
+    if (pipe(fds) != 0) return "no pipe";
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
         FrameAttach();
-        std::string out = std::to_string(g_state.initialized) + " " +
-                          std::to_string(g_state.eeprom_addr) + "\n" +
-                          (g_state.worker_thread != nullptr ? "1" : "0") + "\n" + g_state.diag_text;
+        const std::string out =
+            std::to_string(g_state.initialized) + " " + std::to_string(g_state.eeprom_addr) + " " +
+            (g_state.worker_thread != nullptr ? "1\n" : "0\n") + g_state.diag_text;
         if (write(fds[1], out.data(), out.size()) < 0) _exit(3);
         close(fds[1]);
         if (!ready.empty()) WriteTextFile(ready, "");
@@ -50,18 +44,10 @@ AttachReport AttachInChild(const std::string &ready = "", const std::string &rel
     close(fds[1]);
     std::string text;
     char buf[512];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
     close(fds[0]);
     if (release.empty()) waitpid(pid, nullptr, 0);
-    AttachReport report;
-    size_t a = text.find('\n'), b = text.find('\n', a + 1);
-    if (a == std::string::npos || b == std::string::npos) return report;
-    report.initialized = std::stoi(text.substr(0, a));
-    report.eeprom_addr = std::stoi(text.substr(text.find(' ') + 1, a));
-    report.worker_thread = text.substr(a + 1, b - a - 1) == "1";
-    report.diag = text.substr(b + 1);
-    return report;
+    return text;
 }
 
 class Attach : public ::testing::Test {
@@ -82,16 +68,12 @@ TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
         ScopedEnv ns("QORASST_NAMESPACE", UniqueNamespace());
         const std::string ready = dir_.file(rf ? "ready1" : "ready0");
         const std::string release = dir_.file(rf ? "release1" : "release0");
-        AttachReport first = AttachInChild(ready, release);
-        EXPECT_EQ(first.initialized, 1);
-        EXPECT_EQ(first.diag, "DLL Initialized\n");
-        EXPECT_TRUE(first.worker_thread);  // the collector, or the synchronisation thread
-
+        // The first one runs the collector, or the synchronisation thread.
+        EXPECT_EQ(AttachInChild(ready, release), "1 160 1\nDLL Initialized\n");
         while (access(ready.c_str(), F_OK) != 0) usleep(10000);
-        AttachReport second = AttachInChild();
-        EXPECT_EQ(second.initialized, 1);
-        EXPECT_EQ(second.diag.find("DLL Initialized"), std::string::npos) << second.diag;
-        EXPECT_FALSE(second.worker_thread);
+        const std::string second = AttachInChild();
+        EXPECT_EQ(second.rfind("1 160 0\n", 0), 0u) << second;
+        EXPECT_EQ(second.find("DLL Initialized"), std::string::npos) << second;
         WriteTextFile(release, "");
         while (wait(nullptr) > 0) {
         }
@@ -101,34 +83,30 @@ TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
 TEST_F(Attach, FailuresSayWhichStepStoppedStartUp) {
     struct Case {
         const char *name;
-        const char *foreign_mapping;  // held elsewhere with a size this build cannot use
-        bool fail_bus_open;
-        const char *diag_prefix;
-        int eeprom_addr;  // the probe has run when the serial mapping fails, not before
+        const char *foreign_mapping;  // held elsewhere with a size this build cannot use; none:
+                                      // the bus cannot be opened
+        const char *report;           // a pattern; the probe has run when the serial mapping fails
     };
     const Case cases[] = {
-        {"disk mapping", "QORasstW_HDDNumCache", false, "1 GetLastError = ", 0},
-        {"bus", nullptr, true, "3 GetLastError = ", 0},
-        {"serial mapping", "QORasstW_SerNumCache", false, "4 GetLastError = ", 0xA0},
+        {"disk mapping", "QORasstW_HDDNumCache", "0 0 [01]\n1 GetLastError = .*"},
+        {"bus", nullptr, "0 0 [01]\n3 GetLastError = .*"},
+        {"serial mapping", "QORasstW_SerNumCache", "0 160 [01]\n4 GetLastError = .*"},
     };
     machine_.setDevice(0xA0, qorsim::SerialAreaImage({}));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ScopedEnv ns("QORASST_NAMESPACE", UniqueNamespace());
+        char name[256];
+        bool existed = false;
+        uint32_t error = 0;
         PlatMapping *foreign = nullptr;
-        if (c.foreign_mapping != nullptr) {
-            char name[256];
+        if (c.foreign_mapping == nullptr) {
+            machine_.conf("i2c_open", "fail");
+        } else {
             PlatObjectName(c.foreign_mapping, name, sizeof name);
-            bool existed = false;
-            uint32_t error = 0;
-            foreign = PlatMappingCreate(name, 64, &existed, &error);
-            ASSERT_NE(foreign, nullptr);
+            ASSERT_NE(foreign = PlatMappingCreate(name, 64, &existed, &error), nullptr);
         }
-        if (c.fail_bus_open) machine_.conf("i2c_open", "fail");
-        AttachReport report = AttachInChild();
-        EXPECT_EQ(report.initialized, 0);
-        EXPECT_EQ(report.eeprom_addr, c.eeprom_addr);
-        EXPECT_EQ(report.diag.rfind(c.diag_prefix, 0), 0u) << report.diag;
+        EXPECT_THAT(AttachInChild(), testing::MatchesRegex(c.report));
         machine_.clearConf("i2c_open");
         PlatMappingClose(foreign);
     }
@@ -175,14 +153,8 @@ TEST(Fork, AChildDoesNotWaitForItsParentsThreads) {
         _exit(0);
     }
     bool ended = false;
-    for (int i = 0; i < 200 && !ended; ++i) {
-        ended = waitpid(pid, nullptr, WNOHANG) == pid;
-        if (!ended) usleep(10000);
-    }
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    for (int i = 0; i < 200 && !(ended = waitpid(pid, nullptr, WNOHANG) == pid); ++i) usleep(10000);
+    if (!ended && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
     release = true;
     PlatThreadWait(thread);
     EXPECT_TRUE(ended);

@@ -4,7 +4,6 @@
 
 #include <map>
 #include <regex>
-#include <sstream>
 
 #include "eeprom/area_fixture.h"
 #include "support/child.h"
@@ -12,14 +11,6 @@
 using namespace area_test;
 
 namespace {
-
-// The words of a command line; '' stands for an empty word.
-std::vector<std::string> Words(const std::string &line) {
-    std::istringstream in(line);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;) out.push_back(w == "''" ? "" : w);
-    return out;
-}
 
 TEST(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
     TempMachine machine;
@@ -29,22 +20,28 @@ TEST(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
     TempDir sync;
     constexpr int kWriters = 4;
     // Once every writer is done, every process asks the same questions.
-    std::string questions;
-    for (int t = 10; t < 10 + kWriters; ++t) questions += " wait " + sync.file(std::to_string(t));
+    Lines questions;
     for (int t = 10; t < 10 + kWriters; ++t)
-        for (int i = 0; i < 3; ++i)
-            questions += " get " + std::to_string(t) + " " + std::to_string(i);
+        questions.insert(questions.end(), {"wait", sync.file(std::to_string(t))});
+    for (int t = 10; t < 10 + kWriters; ++t)
+        for (const char *i : {"0", "1", "2"})
+            questions.insert(questions.end(), {"get", std::to_string(t), i});
+    questions.insert(questions.end(), {"get", "20", "0"});
     std::vector<std::unique_ptr<Child>> children;
     for (int t = 10; t < 10 + kWriters; ++t) {
         // Own records added, rewritten and deleted; one shared record fought over.
-        const std::string set = " set " + std::to_string(t) + " ", tag = "P" + std::to_string(t);
-        children.push_back(std::make_unique<Child>(
-            BinPath("qor_child"),
-            Words("wait " + sync.file("go") + set + "0 " + tag + "-zero" + set + "1 11s" + tag +
-                  "-one set 20 0 SHARED-" + tag + set + "0 ''" + set + "2 " + tag +
-                  "-two set 20 0 SHARED-" + tag + "-AGAIN touch " + sync.file(std::to_string(t)) +
-                  questions + " get 20 0"),
-            env));
+        const std::string n = std::to_string(t), tag = "P" + n;
+        Lines args = {"wait", sync.file("go")};
+        for (const Lines &set : {Lines{n, "0", tag + "-zero"},
+                                 {n, "1", "11s" + tag + "-one"},
+                                 {"20", "0", "SHARED-" + tag},
+                                 {n, "0", ""},
+                                 {n, "2", tag + "-two"},
+                                 {"20", "0", "SHARED-" + tag + "-AGAIN"}})
+            args.insert(args.end(), {"set", set[0], set[1], set[2]});
+        args.insert(args.end(), {"touch", sync.file(n)});
+        args.insert(args.end(), questions.begin(), questions.end());
+        children.push_back(std::make_unique<Child>(BinPath("qor_child"), args, env));
     }
     WriteTextFile(sync.file("go"), "");
     std::vector<std::string> outputs;

@@ -2,29 +2,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "support/child_internal.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define QOR_CHILD_GETPID _getpid
-#else
-#include <unistd.h>
-#define QOR_CHILD_GETPID getpid
-#endif
 
 std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-std::string UniqueSuffix() {
-    static std::mt19937_64 rng{std::random_device{}()};
-    return std::to_string(QOR_CHILD_GETPID()) + "-" + std::to_string(rng() % 1000000000ULL);
 }
 
 std::string BinPath(const std::string &name) {
@@ -36,8 +22,7 @@ std::string BinPath(const std::string &name) {
 }
 
 ChildResult RunChild(const std::vector<std::string> &args, const ChildEnv &env) {
-    Child child(BinPath("qor_child"), args, env);
-    return child.Wait();
+    return RunChildProgram("qor_child", args, env);
 }
 
 ChildResult RunChildProgram(const std::string &name, const std::vector<std::string> &args,

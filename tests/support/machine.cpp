@@ -6,6 +6,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "support/child_internal.h"
+
 #ifdef _WIN32
 #include <process.h>
 #define QOR_GETPID _getpid
@@ -16,14 +18,15 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string UniqueToken() {
+// Also names the child runner's files.
+std::string UniqueSuffix() {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 rng{std::random_device{}()};
     return std::to_string(QOR_GETPID()) + "x" + std::to_string(++counter) + "x" +
            std::to_string(rng() % 1000000u);
 }
+
+namespace {
 
 void SetEnv(const std::string &name, const std::optional<std::string> &value) {
 #ifdef _WIN32
@@ -61,7 +64,7 @@ std::string UniqueNamespace() {
 #ifndef _WIN32
     static NamespaceSweeper sweeper;
 #endif
-    return "qt" + UniqueToken();
+    return "qt" + UniqueSuffix();
 }
 
 ScopedEnv::ScopedEnv(std::string name, const std::string &value) : name_(std::move(name)) {
@@ -75,7 +78,7 @@ ScopedEnv::~ScopedEnv() {
 
 TempMachine::TempMachine(Preset preset) {
     for (;;) {
-        fs::path p = fs::temp_directory_path() / ("qorsim-" + UniqueToken());
+        fs::path p = fs::temp_directory_path() / ("qorsim-" + UniqueSuffix());
         if (fs::create_directory(p)) {
             path_ = p.string();
             break;
