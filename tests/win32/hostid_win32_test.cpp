@@ -27,9 +27,8 @@ std::vector<std::string> ResolverAddresses() {
     char name[255] = {};
     const hostent *host = gethostname(name, sizeof name) == 0 ? gethostbyname(name) : nullptr;
     for (char **entry = host != nullptr ? host->h_addr_list : nullptr;
-         entry != nullptr && *entry != nullptr; ++entry) {
+         entry != nullptr && *entry != nullptr; ++entry)
         out.emplace_back(inet_ntoa(*reinterpret_cast<in_addr *>(*entry)));
-    }
     WSACleanup();
     return out;
 }
@@ -40,9 +39,8 @@ std::set<std::string> TemporaryFiles() {
     GetTempPathA(sizeof folder, folder);
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((std::string(folder) + "qip*.tmp").c_str(), &found);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
         names.insert(found.cFileName);
-    }
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
     return names;
 }

@@ -86,9 +86,8 @@ TEST_F(Win32Platform, UnloadingWhileThreadsRunCompletesWhenTheyEnd) {
 
     PlatMutexRelease(mutex);
     PlatMutexClose(mutex);
-    for (int i = 0; i < 1000 && GetModuleHandleA("QORasstW.dll") != nullptr; ++i) {
+    for (int i = 0; i < 1000 && GetModuleHandleA("QORasstW.dll") != nullptr; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     EXPECT_EQ(GetModuleHandleA("QORasstW.dll"), nullptr);
     log = machine.log();
     ASSERT_FALSE(log.empty());
