@@ -52,11 +52,9 @@ std::string AttachInChild(const std::string &ready = "", const std::string &rele
 
 class Attach : public ::testing::Test {
   protected:
-    Attach() : ns_("QORASST_NAMESPACE", UniqueNamespace()), use_(machine_) {}
     TempMachine machine_{Preset::kBlank};
-    ScopedEnv ns_;
-    UseMachine use_;
-    TempDir dir_;
+    ScopedEnv ns_{"QORASST_NAMESPACE", UniqueNamespace()};
+    UseMachine use_{machine_};
 };
 
 TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
@@ -66,8 +64,8 @@ TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
         machine.setDevice(0xA0, qorsim::SerialAreaImage({}));
         UseMachine use(machine);
         ScopedEnv ns("QORASST_NAMESPACE", UniqueNamespace());
-        const std::string ready = dir_.file(rf ? "ready1" : "ready0");
-        const std::string release = dir_.file(rf ? "release1" : "release0");
+        TempDir dir;
+        const std::string ready = dir.file("ready"), release = dir.file("release");
         // The first one runs the collector, or the synchronisation thread.
         EXPECT_EQ(AttachInChild(ready, release), "1 160 1\nDLL Initialized\n");
         while (access(ready.c_str(), F_OK) != 0) usleep(10000);
@@ -75,8 +73,7 @@ TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
         EXPECT_EQ(second.rfind("1 160 0\n", 0), 0u) << second;
         EXPECT_EQ(second.find("DLL Initialized"), std::string::npos) << second;
         WriteTextFile(release, "");
-        while (wait(nullptr) > 0) {
-        }
+        while (wait(nullptr) > 0) continue;
     }
 }
 
