@@ -15,10 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <random>
 #include <sstream>
 
 #include "support/child_internal.h"
