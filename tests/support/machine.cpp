@@ -97,10 +97,6 @@ void TempMachine::setDevice(std::uint8_t address, const qorsim::Image &bytes) {
     qorsim::WriteDevice(path_, address, bytes);
 }
 
-bool TempMachine::hasDevice(std::uint8_t address) const {
-    return qorsim::ReadDevice(path_, address).has_value();
-}
-
 qorsim::Image TempMachine::device(std::uint8_t address) const {
     qorsim::MachineLock lock(path_);
     auto image = qorsim::ReadDevice(path_, address);

@@ -43,12 +43,9 @@ class TempMachine {
     TempMachine &operator=(const TempMachine &) = delete;
 
     const std::string &path() const { return path_; }
-    // The environment a child process needs to run on this machine.
-    std::string env() const { return std::string(qorsim::kMachineEnv) + "=" + path_; }
 
     // Bus devices (even addresses).
     void setDevice(std::uint8_t address, const qorsim::Image &bytes);
-    bool hasDevice(std::uint8_t address) const;
     qorsim::Image device(std::uint8_t address) const;  // throws when the device is absent
     void removeDevice(std::uint8_t address);
 
