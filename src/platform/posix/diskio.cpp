@@ -233,11 +233,17 @@ void NativeUnlockFile(NativeFileLock *lock) {
 // that says so, with a manager built as libwnaspi32.so on the library search path.
 bool PlatAspiLoad(AspiSendCommandProc *send, AspiGetSupportInfoProc *support_info) {
     void *manager = dlopen("libwnaspi32.so", RTLD_NOW | RTLD_LOCAL);
-    if (manager == nullptr) return false;
-    *send = reinterpret_cast<AspiSendCommandProc>(dlsym(manager, "SendASPI32Command"));
-    *support_info =
-        reinterpret_cast<AspiGetSupportInfoProc>(dlsym(manager, "GetASPI32SupportInfo"));
-    return *send != nullptr && *support_info != nullptr;
+    if (manager != nullptr) {
+        *send = reinterpret_cast<AspiSendCommandProc>(dlsym(manager, "SendASPI32Command"));
+        *support_info =
+            reinterpret_cast<AspiGetSupportInfoProc>(dlsym(manager, "GetASPI32SupportInfo"));
+        if (*send != nullptr && *support_info != nullptr) return true;
+    }
+    // The C library keeps the failure's record for this thread until it has been read twice:
+    // read it away, so that nothing of it outlives the call.
+    dlerror();
+    dlerror();
+    return false;
 }
 
 namespace {
