@@ -86,8 +86,8 @@ struct Command {
 const Command kCommands[] = {
     {"report", "[--json]", "the inventory of this machine (the default command)", FullReport},
     {"status", "[--json]", "the library's status only", StatusReport},
-    {"disks", "[--json]", "each drive: the method that answered, interface, address, text",
-     DiskReport},
+    {"disks", "[--json]",
+     "each disk entry: where, the method that answered, interface, address, text", DiskReport},
     {"serial", "get TYPE INDEX", "one serial number, or why there is none", SerialCommand},
     {"serial", "set TYPE INDEX TEXT", "record a serial number", SerialCommand},
     {"serial", "delete TYPE INDEX", "remove the record of a serial number", SerialCommand},
