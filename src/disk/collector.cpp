@@ -63,6 +63,9 @@ void DiskCleanText(char *text) {
     }
 }
 
+namespace {
+
+// One NT drive, asked by SMART, then the miniport, then a pass-through INQUIRY.
 DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_t *address) {
     uint8_t identify[kIdentifySize] = {};
     uint8_t inquiry[kInquiryLength + 1] = {};
@@ -92,8 +95,6 @@ DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_
     DiskCleanText(text);
     return method;
 }
-
-namespace {
 
 using Take = void (*)(const DiskEntry &entry, void *context);
 

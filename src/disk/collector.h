@@ -21,7 +21,6 @@ enum DiskMethod {
     kDiskSmartVsd,
     kDiskAspi
 };
-DiskMethod DiskAskDrive(PlatDisk *disk, char *text, uint32_t *interface, uint32_t *address);
 
 // The entry texts (at most 19 characters and a zero, in 20 bytes of room).
 constexpr int kDiskTextMax = 19;
