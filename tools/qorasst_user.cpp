@@ -98,7 +98,7 @@ ReportValue UserStructs(int *code) {
     for (int k = 0; k < 256; ++k) {
         const auto type = static_cast<unsigned char>(0xFF - k);
         unsigned char buffer[kUserBlankBuffer];
-        const int rc = AssetGetUserAreaStruct(buffer, type);
+        const int rc = Qor().AssetGetUserAreaStruct(buffer, type);
         if (rc == ASSET_OK) list.Append(DescribeStruct(buffer));
         if (rc != ASSET_OK && rc != ASSET_ERR_NOT_FOUND) *code = rc;
     }
@@ -350,7 +350,7 @@ int UserCommand(int all_argc, char **all_argv) {
             return 2;
         }
     }
-    const int rc = AssetSetUserAreaStruct(s.data());
+    const int rc = Qor().AssetSetUserAreaStruct(s.data());
     if (rc != ASSET_OK) return Refused(("user " + verb).c_str(), rc);
     ReportValue done = ReportValue::Object();
     done.Add(verb == "set" ? "stored" : "deleted", ReportValue::Text(Hex2(type[0])));

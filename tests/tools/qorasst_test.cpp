@@ -32,7 +32,7 @@ TEST(Qorasst, ReportsTheDemoMachine) {
           "  \"monitor\": {\n    \"manufacturer\": \"QOR\",\n    \"product\": \"QORVIEW 1710\",\n",
           "    \"version\": \"1.3\",\n    \"serial\": \"QK7A120345\",\n    \"modes\": [\n",
           "      \"640x480 at 60 Hz\",\n      \"640x480 at 72 Hz\",\n",
-          "      \"800x600 at 60 Hz\"\n    ]\n  },\n  \"bios\": {\n",
+          "      \"800x600 at 60 Hz\"\n    ],\n    \"edid\": \"00FFFFFFFFFFFF00",
           "    \"vpd_system\": \"1S6281QK9ZX40177\",\n    \"vpd_board\": \"MB4K7Q20931\",\n",
           "    \"uuid\": \"6B29F03E-815A-4D12-9C07-E25B31A844D0\",\n    \"vpd_match\": true\n",
           "  },\n  \"rfid\": \"QOR7K2M9X4TB8A\""})
