@@ -1,7 +1,9 @@
 // The inventory tool end to end: it loads the real library on a simulated machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -51,28 +53,71 @@ TEST(Qorasst, ReportsTheDemoMachine) {
               std::string::npos);
 }
 
-// Bad arguments: exit status 2 and one line saying why, for every command; the help lists
-// every command, the version is the project's, and a machine without a bus still reports.
-TEST(Qorasst, ArgumentsHelpVersionAndNoHardware) {
-    TempMachine machine;
-    for (const char *line :
-         {"frobnicate", "--nope", "status --xml", "serial", "serial put 4 0", "serial get 4",
-          "serial set 4 0", "serial get 4 x", "serial set 4 0 ''"}) {
-        std::vector<std::string> args;  // '' stands for an empty argument
-        std::istringstream words(line);
-        for (std::string w; words >> w;) args.push_back(w == "''" ? "" : w);
-        const ChildResult r = Qorasst(machine, args);
-        EXPECT_EQ(r.exit_code, 2) << line;
-        EXPECT_TRUE(r.err.starts_with("qorasst: ") && r.err.find('\n') == r.err.size() - 1)
-            << r.err;
-        EXPECT_EQ(r.out, "");
+// Commands that need no machine never load the library, whose start-up touches the bus and
+// may format areas: they run from a copy of the program with no library beside it, and on an
+// RF machine whose damaged user area a start-up would format they leave every device alone.
+// Bad arguments give exit status 2 and one line saying why; a command that asks the machine
+// says when the library cannot be found.
+TEST(Qorasst, CommandsWithoutMachineNeverLoadTheLibrary) {
+    TempMachine machine(Preset::kRf);
+    machine.setDevice(0xAA, qorsim::UserAreaImage({{0xFF, 6, 0, 0, 0, 0}}));
+    const qorsim::Image damaged = machine.device(0xAA);
+    machine.enableLog();
+    TempDir dir;
+    const std::string alone =
+        dir.file(std::filesystem::path(BinPath("qorasst")).filename().string());
+    std::filesystem::copy_file(BinPath("qorasst"), alone);
+    WriteTextFile(dir.file("AA.bin"), std::string(damaged.begin(), damaged.end()));
+    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
+                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const struct {
+        const char *line;  // '' stands for an empty argument, DUMP for the dump's path
+        int exit_code;
+        std::string out;  // a part of it; none at all when empty
+    } cases[] = {
+        {"--help", 0, "\n  report [--format text|json|ocs] "},
+        {"--help", 0, "\n  serial delete "},
+        {"--version", 0, "qorasst " QORASST_VERSION "\n"},
+        {"inspect DUMP", 1, "repair: the first structure of type FF"},
+        {"frobnicate", 2, ""},
+        {"--nope", 2, ""},
+        {"status --xml", 2, ""},
+        {"report --format xml", 2, ""},
+        {"serial", 2, ""},
+        {"serial put 4 0", 2, ""},
+        {"serial get 4", 2, ""},
+        {"serial set 4 0", 2, ""},
+        {"serial get 4 x", 2, ""},
+        {"serial set 4 0 ''", 2, ""},
+    };
+    for (const std::string &program : {alone, BinPath("qorasst")}) {
+        for (const auto &c : cases) {
+            std::vector<std::string> args;
+            std::istringstream words(c.line);
+            for (std::string w; words >> w;) {
+                args.push_back(w == "''" ? "" : w == "DUMP" ? dir.file("AA.bin") : w);
+            }
+            const ChildResult r = Child(program, args, env).Wait();
+            EXPECT_EQ(r.exit_code, c.exit_code) << c.line << r.err;
+            EXPECT_TRUE(c.out.empty() ? r.out.empty() : r.out.find(c.out) != std::string::npos)
+                << c.line << r.out;
+            if (c.exit_code == 2) {
+                EXPECT_TRUE(r.err.starts_with("qorasst: ") && r.err.find('\n') == r.err.size() - 1)
+                    << r.err;
+            }
+        }
     }
-    const ChildResult help = Qorasst(machine, {"--help"});
-    EXPECT_EQ(help.exit_code, 0);
-    for (const char *command :
-         {"\n  report ", "\n  status ", "\n  serial get ", "\n  serial set ", "\n  serial delete "})
-        EXPECT_NE(help.out.find(command), std::string::npos) << command;
-    EXPECT_EQ(Qorasst(machine, {"--version"}).out, "qorasst " QORASST_VERSION "\n");
+    EXPECT_EQ(machine.log(), std::vector<std::string>{});
+    EXPECT_EQ(machine.device(0xAA), damaged);
+    const ChildResult status = Child(alone, {"status"}, env).Wait();
+    EXPECT_EQ(status.exit_code, 1);
+    EXPECT_TRUE(status.err.starts_with("qorasst: cannot load the QORasstW library: "))
+        << status.err;
+}
+
+// A machine without a bus still reports.
+TEST(Qorasst, ReportsAMachineWithoutBus) {
+    TempMachine machine;
     machine.conf("i2c_open", "fail");
     const ChildResult r = Qorasst(machine, {"--json"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -131,6 +176,13 @@ TEST(Qorasst, UserStructuresListedStoredAndDeleted) {
            {0, network, "", {"--json"}},
            {0, "deleted: FF\n", "", {"delete", "FF"}},
            {0, "- type: FA\n  name: Network\n", "", {}}});
+    // The list reads the area once, not once per type code.
+    machine.enableLog();
+    Qorasst(machine, {"user"});
+    const auto transfers = machine.i2cTransfers();
+    EXPECT_LT(
+        std::count_if(transfers.begin(), transfers.end(), [](auto &t) { return t.dev == 0xAA; }),
+        8);
 }
 
 TEST(Qorasst, InspectExplainsDumpsOffline) {
@@ -162,6 +214,9 @@ TEST(Qorasst, InspectExplainsDumpsOffline) {
          "first structure of type FF is replaced by its blank (size 7) in 10 single-byte "
          "writes\""},
         {raw("erased.bin", qorsim::ErasedImage()), 1, "no signature"},
+        // A "Network" structure whose count claims two pairs where it holds one.
+        {raw("net.bin", qorsim::UserAreaImage({{0xFA, 15, 2, 1, 1, 1, 1, 2, 2, 2, 2, 9, 9, 9, 9}})),
+         1, "the address count 2 claims more than the size holds"},
     };
     for (const auto &c : cases) {
         const ChildResult r = RunChildProgram("qorasst", {"inspect", c.file, "--json"});
