@@ -3,6 +3,7 @@
 // fields they do not know, so only theirs are written; a source that answered nothing leaves
 // its field out. The file is 7-bit ASCII, so it is UTF-8 whatever bytes the sources hold.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,7 +57,7 @@ std::string Base64(const std::string &bytes) {
 std::string Unhex(const std::string &hex) {
     std::string bytes;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        bytes += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
     }
     return bytes;
 }
