@@ -1,12 +1,15 @@
-// Finding the library: on Linux by its SONAME, through the program's RUNPATH (the build
-// directory, or ../lib of an installed tree) and then the system's library path; on Windows
-// by its file name, which the system looks for first beside the program.
+// Finding the library: beside the program first (the build tree; on Windows the system's
+// search order does this), then, on Linux, in the lib directory of an installed tree, and
+// last by its SONAME on the system's library path. The two program-relative places are tried
+// by path rather than through the program's RUNPATH, which a dlopen interposed by a sanitizer
+// runtime does not see (the runtime becomes the caller whose RUNPATH counts).
 #include "library.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #endif
 
 #include <cstdio>
@@ -41,9 +44,22 @@ void *Symbol(const char *name) {
 }
 
 std::string Open() {
-    g_library = dlopen(QORASST_LIBRARY_NAME, RTLD_NOW | RTLD_LOCAL);
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : "";
+    dir = dir.substr(0, dir.find_last_of('/') + 1);
+    std::string name = QORASST_LIBRARY_NAME;
+    for (const std::string &path :
+         {dir + QORASST_LIBRARY_NAME, dir + QORASST_BIN_TO_LIB "/" QORASST_LIBRARY_NAME}) {
+        // A library found there is the one meant: its failure to load is the answer.
+        if (!dir.empty() && access(path.c_str(), F_OK) == 0) {
+            name = path;
+            break;
+        }
+    }
+    g_library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     const char *error = g_library == nullptr ? dlerror() : nullptr;
-    return g_library != nullptr ? "" : error != nullptr ? error : QORASST_LIBRARY_NAME;
+    return g_library != nullptr ? "" : error != nullptr ? error : name;
 }
 #endif
 
