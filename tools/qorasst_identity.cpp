@@ -3,6 +3,7 @@
 #include <string>
 
 #include "QORasstW.h"
+#include "decode.h"
 #include "qorasst.h"
 
 namespace {
@@ -44,13 +45,7 @@ ReportValue Modes() {
 ReportValue EdidBlock() {
     unsigned char block[128] = {};
     const int result = Qor().MonitorGetEDIDBlock(block, static_cast<int>(sizeof block));
-    if (result != ASSET_OK) return Failure(result);
-    std::string hex;
-    for (unsigned char b : block) {
-        hex += "0123456789ABCDEF"[b >> 4];
-        hex += "0123456789ABCDEF"[b & 15];
-    }
-    return ReportValue::Text(hex);
+    return result == ASSET_OK ? ReportValue::Text(HexOf(block, sizeof block)) : Failure(result);
 }
 
 }  // namespace
