@@ -1,4 +1,4 @@
-// qorasst user [set|delete]: the user area's structures through the exports, and
+// qorasst user [set|delete]: the user area's structures through the library, and
 // qorasst inspect FILE: an asset-EEPROM dump explained offline, with the load's own checks.
 #include <cstdio>
 #include <cstdlib>
