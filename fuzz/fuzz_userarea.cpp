@@ -1,22 +1,17 @@
 // The user area's pure rules over arbitrary images: the load's verdict, the lookup, a store
 // and a whole repair run as the inspector simulates it. Every walk must end, stay inside the
 // 248 bytes, and a store into a sound area must leave it sound with the structure findable.
+// Then the tools' decoders: a structure of exactly the bytes given, the listing of an image, a
+// dump and its explanation, and any bytes as a text of the OCS view (7-bit XML, no control
+// characters but line ends).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "decode.h"
 #include "eeprom/userarea/userarea.h"
-
-namespace {
-
-uint8_t Sum(const uint8_t *b, size_t n) {
-    unsigned s = 0;
-    for (size_t i = 0; i < n; ++i) s += b[i];
-    return static_cast<uint8_t>(s);
-}
-
-}  // namespace
+#include "report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Exactly 248 bytes of image on the heap, so that any read past them is caught.
@@ -65,6 +60,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         uint8_t blank[kUserBlankBuffer];
         UserBlankStruct(r.type, blank);
         if (UserAreaPlanPut(work.data(), 1, blank, &plan) != 0) break;
+    }
+
+    const std::vector<uint8_t> exact(data, data + size);
+    DescribeStruct(exact.data(), exact.size()).ToJson();
+    int code = 0;
+    ListStructs(image.data(), &code).ToText();
+    std::vector<uint8_t> whole(256, 0);
+    std::memcpy(whole.data(), data, size < whole.size() ? size : whole.size());
+    const std::string text(data, data + size);
+    ReportValue explained = ReportValue::Object();
+    ParseDump(text, &whole);  // a dump replaces the raw bytes
+    ExplainImage(whole, explained);
+    explained.ToJson();
+
+    ReportValue report = ReportValue::Object();
+    ReportValue &serial =
+        report.Add("serial_numbers", ReportValue::List()).Append(ReportValue::Object());
+    serial.Add("type", ReportValue::Number(4));
+    serial.Add("index", ReportValue::Number(0));
+    serial.Add("serial", ReportValue::Text(text));
+    report.Add("monitor", ReportValue::Object()).Add("product", ReportValue::Text(text));
+    for (unsigned char c : OcsInventory(report)) {
+        if (c >= 0x80 || (c < 0x20 && c != '\n')) std::abort();
     }
     return 0;
 }

@@ -232,7 +232,9 @@ if [ -x build/default/bin/qorasst ] && [ -x build/default/bin/qorsim ]; then
         rm -f "$work/m-$side/i2c/B8.bin"
         build/default/bin/qorsim log "$work/m-$side" on >/dev/null
     done
-    commands=("report" "serial set 4 0 PARITY01" "serial get 4 0" "serial delete 4 0" "report --json")
+    # (report --format ocs: the file the inventory agents merge must be the same on both.)
+    commands=("report" "serial set 4 0 PARITY01" "serial get 4 0" "serial delete 4 0" "report --json"
+              "report --format ocs")
     for cmd in "${commands[@]}"; do
         # The host's names from one registry fixture on both (the addresses from the machine);
         # imported before every command, as Wine renews the active computer name.

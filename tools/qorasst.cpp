@@ -1,5 +1,5 @@
-// qorasst: the inventory report. It loads the library as any application does, so what it
-// prints is what an application sees.
+// qorasst: the inventory report. The commands that ask the machine load the library as any
+// application does, so what they print is what an application sees.
 #include "qorasst.h"
 
 #include <cstdarg>
@@ -12,18 +12,23 @@
 
 void AddStatusSection(ReportValue &report) {
     ReportValue &status = report.Add("status", ReportValue::Object());
-    status.Add("initialized", ReportValue::Bool(AssetIsInitialized() != 0));
-    status.Add("asset_eeprom", ReportValue::Bool(AssetIsEeprom() != 0));
-    status.Add("rf_eeprom", ReportValue::Bool(AssetIsRfEeprom() != 0));
-    status.Add("monitor", ReportValue::Bool(AssetIsMonitor() != 0));
+    status.Add("initialized", ReportValue::Bool(Qor().AssetIsInitialized() != 0));
+    status.Add("asset_eeprom", ReportValue::Bool(Qor().AssetIsEeprom() != 0));
+    status.Add("rf_eeprom", ReportValue::Bool(Qor().AssetIsRfEeprom() != 0));
+    status.Add("monitor", ReportValue::Bool(Qor().AssetIsMonitor() != 0));
 }
 
 namespace {
 
 enum class Sections { kAll, kStatus, kDisks, kHost };
+enum class Format { kText, kJson, kOcs };
 
-int Report(bool json, Sections sections) {
+// The inventory is collected once; the formats are views of it.
+int Report(Format format, Sections sections) {
     ReportValue report = ReportValue::Object();
+    if (format == Format::kJson) {
+        report.Add("schema_version", ReportValue::Number(kReportSchemaVersion));
+    }
     if (sections == Sections::kDisks) {
         AddDiskSection(report);
     } else if (sections == Sections::kHost) {
@@ -41,7 +46,9 @@ int Report(bool json, Sections sections) {
         AddRfidSection(report);
         AddHostSection(report);
     }
-    if (json) {
+    if (format == Format::kOcs) {
+        std::fputs(OcsInventory(report).c_str(), stdout);
+    } else if (format == Format::kJson) {
         std::printf("%s\n", report.ToJson().c_str());
     } else {
         std::printf("%s\n", report.ToText().substr(1).c_str());
@@ -49,16 +56,23 @@ int Report(bool json, Sections sections) {
     return 0;
 }
 
-// report, status and disks take one option, --json.
+// report, status, disks and ip take one option: --format text|json|ocs (--json for json).
 int ReportCommand(const char *name, int argc, char **argv, Sections sections) {
-    bool json = false;
+    Format format = Format::kText;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") != 0) {
-            return Refuse("%s: unknown argument %s", name, argv[i]);
+        std::string word = argv[i];
+        if (word == "--format" && i + 1 < argc) word += "=" + std::string(argv[++i]);
+        if (word == "--json" || word == "--format=json") {
+            format = Format::kJson;
+        } else if (word == "--format=text") {
+            format = Format::kText;
+        } else if (word == "--format=ocs") {
+            format = Format::kOcs;
+        } else {
+            return Refuse("%s: unknown argument %s", name, word.c_str());
         }
-        json = true;
     }
-    return Report(json, sections);
+    return Report(format, sections);
 }
 
 int FullReport(int argc, char **argv) {
@@ -84,7 +98,8 @@ struct Command {
     int (*run)(int argc, char **argv);
 };
 const Command kCommands[] = {
-    {"report", "[--json]", "the inventory of this machine (the default command)", FullReport},
+    {"report", "[--format text|json|ocs]", "the inventory of this machine (the default command)",
+     FullReport},
     {"status", "[--json]", "the library's status only", StatusReport},
     {"disks", "[--json]",
      "each disk entry: where, the method that answered, interface, address, text", DiskReport},

@@ -1,6 +1,7 @@
 // The inventory tool's sections and commands, one file per subject.
 #pragma once
 
+#include "library.h"
 #include "report.h"
 
 // Each adds its section to the report.

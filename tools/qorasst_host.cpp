@@ -19,12 +19,12 @@ ReportValue Name(int (*get)(char *, int)) {
 
 void AddHostSection(ReportValue &report) {
     ReportValue &host = report.Add("host", ReportValue::Object());
-    host.Add("computer_name", Name(AssetGetSystemName));
-    host.Add("login_name", Name(AssetGetLoginName));
+    host.Add("computer_name", Name(Qor().AssetGetSystemName));
+    host.Add("login_name", Name(Qor().AssetGetLoginName));
     char *addresses[kCapacity] = {};
     char *masks[kCapacity] = {};
     char *gateway = nullptr;
-    const int count = AssetGetIPConfig(addresses, masks, &gateway, kCapacity);
+    const int count = Qor().AssetGetIPConfig(addresses, masks, &gateway, kCapacity);
     ReportValue &list = host.Add("addresses", ReportValue::List());
     for (int i = 0; i < count; ++i) {
         ReportValue &entry = list.Append(ReportValue::Object());

@@ -3,13 +3,14 @@
 #include <string>
 
 #include "QORasstW.h"
+#include "decode.h"
 #include "qorasst.h"
 
 namespace {
 
 ReportValue Failure(int code) {
-    return ReportValue::Text("unavailable (" + std::to_string(code) + ": " + ResultText(code) +
-                             ")");
+    return ReportValue::Failure("unavailable (" + std::to_string(code) + ": " + ResultText(code) +
+                                ")");
 }
 
 // A text export's answer: its text, or why there is none.
@@ -22,31 +23,41 @@ ReportValue TextOrFailure(Get get) {
 
 ReportValue SerialOrFailure(int devtype) {
     char buffer[64] = {};  // 37 bytes for the UUID, 23 for the others
-    const int result = AssetGetSerialNumber2(devtype, 0, buffer);
+    const int result = Qor().AssetGetSerialNumber2(devtype, 0, buffer);
     return result == ASSET_OK ? ReportValue::Text(buffer) : Failure(result);
+}
+
+ReportValue Modes() {
+    int width = 0, height = 0, refresh = 0, kind = 0;
+    int result = Qor().MonitorGetResolution(0, &width, &height, &refresh, &kind);
+    if (result != ASSET_OK && result != ASSET_ERR_MODE_INDEX) return Failure(result);
+    ReportValue modes = ReportValue::List();
+    for (int i = 1; result == ASSET_OK; ++i) {
+        modes.Append(ReportValue::Text(std::to_string(width) + "x" + std::to_string(height) +
+                                       " at " + std::to_string(refresh) + " Hz" +
+                                       (kind == 5 ? ", interlaced" : "")));
+        result = Qor().MonitorGetResolution(i, &width, &height, &refresh, &kind);
+    }
+    return modes;
+}
+
+// The 128 bytes the BIOS left, in hexadecimal.
+ReportValue EdidBlock() {
+    unsigned char block[128] = {};
+    const int result = Qor().MonitorGetEDIDBlock(block, static_cast<int>(sizeof block));
+    return result == ASSET_OK ? ReportValue::Text(HexOf(block, sizeof block)) : Failure(result);
 }
 
 }  // namespace
 
 void AddMonitorSection(ReportValue &report) {
     ReportValue &monitor = report.Add("monitor", ReportValue::Object());
-    monitor.Add("manufacturer", TextOrFailure(MonitorGetManufacturer));
-    monitor.Add("product", TextOrFailure(MonitorGetProduct));
-    monitor.Add("version", TextOrFailure(MonitorGetVersion));
+    monitor.Add("manufacturer", TextOrFailure(Qor().MonitorGetManufacturer));
+    monitor.Add("product", TextOrFailure(Qor().MonitorGetProduct));
+    monitor.Add("version", TextOrFailure(Qor().MonitorGetVersion));
     monitor.Add("serial", SerialOrFailure(14));
-    int width = 0, height = 0, refresh = 0, kind = 0;
-    int result = MonitorGetResolution(0, &width, &height, &refresh, &kind);
-    if (result != ASSET_OK && result != ASSET_ERR_MODE_INDEX) {
-        monitor.Add("modes", Failure(result));
-        return;
-    }
-    ReportValue &modes = monitor.Add("modes", ReportValue::List());
-    for (int i = 1; result == ASSET_OK; ++i) {
-        modes.Append(ReportValue::Text(std::to_string(width) + "x" + std::to_string(height) +
-                                       " at " + std::to_string(refresh) + " Hz" +
-                                       (kind == 5 ? ", interlaced" : "")));
-        result = MonitorGetResolution(i, &width, &height, &refresh, &kind);
-    }
+    monitor.Add("modes", Modes());
+    monitor.Add("edid", EdidBlock());
 }
 
 void AddBiosSection(ReportValue &report) {
@@ -54,24 +65,24 @@ void AddBiosSection(ReportValue &report) {
     // The library keeps its own copy; a caller loads one to read the texts from.
     unsigned char vpd[256] = {};
     int size = static_cast<int>(sizeof vpd);
-    const int loaded = VPDLoadData(vpd, &size);
+    const int loaded = Qor().VPDLoadData(vpd, &size);
     if (loaded == ASSET_OK) {
         bios.Add("vpd_system", TextOrFailure([&vpd](char *text, int room) {
-                     return VPDGetSystem(text, room, vpd);
+                     return Qor().VPDGetSystem(text, room, vpd);
                  }));
         bios.Add("vpd_board", TextOrFailure([&vpd](char *text, int room) {
-                     return VPDGetMotherboard(text, room, vpd);
+                     return Qor().VPDGetMotherboard(text, room, vpd);
                  }));
     } else {
         bios.Add("vpd_system", Failure(loaded));
         bios.Add("vpd_board", Failure(loaded));
     }
     bios.Add("uuid", SerialOrFailure(257));
-    bios.Add("vpd_match", ReportValue::Bool(AssetIsVPDMatch() != 0));
+    bios.Add("vpd_match", ReportValue::Bool(Qor().AssetIsVPDMatch() != 0));
 }
 
 void AddRfidSection(ReportValue &report) {
     char buffer[32] = {};
-    const int result = AssetGetRFID(buffer);
+    const int result = Qor().AssetGetRFID(buffer);
     report.Add("rfid", result == ASSET_OK ? ReportValue::Text(buffer) : Failure(result));
 }

@@ -1,36 +1,19 @@
 // On a real machine, why a hardware source is missing or which one is in use. Our builds of
 // the hardware libraries answer a diagnostic query each; other builds lack it, and on a
 // simulated machine it has nothing to say: then no section is added.
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 #include <string>
 
-#include "QORasstW.h"
 #include "hwdiag.h"
 #include "qorasst.h"
 
 namespace {
-
-void *Find(const char *library, const char *name) {
-#ifdef _WIN32
-    HMODULE module = GetModuleHandleA(library);
-    return module ? reinterpret_cast<void *>(GetProcAddress(module, name)) : nullptr;
-#else
-    (void)library;
-    return dlsym(RTLD_DEFAULT, name);
-#endif
-}
 
 using DiagnosticFn = int (*)(char *, int);
 using CountFn = int (*)();
 
 // -1 when the library has nothing to say.
 int Ask(const char *library, const char *name, std::string &text) {
-    auto query = reinterpret_cast<DiagnosticFn>(Find(library, name));
+    auto query = reinterpret_cast<DiagnosticFn>(HardwareFunction(library, name));
     if (query == nullptr) return -1;
     char buffer[512] = {};
     const int usable = query(buffer, static_cast<int>(sizeof buffer));
@@ -41,7 +24,8 @@ int Ask(const char *library, const char *name, std::string &text) {
 }  // namespace
 
 int RefusedBusWrites() {
-    auto refused_writes = reinterpret_cast<CountFn>(Find("kelbW.dll", kQorBusRefusedWrites));
+    auto refused_writes =
+        reinterpret_cast<CountFn>(HardwareFunction("kelbW.dll", kQorBusRefusedWrites));
     return refused_writes ? refused_writes() : -1;
 }
 
@@ -61,7 +45,7 @@ void AddMachineSection(ReportValue &report) {
     // Refused writes matter where the library wanted to write: an RF board (formatting, the
     // records' synchronisation) or a store that was refused.
     const int refused = RefusedBusWrites();
-    if (refused > 0 || (refused == 0 && AssetIsRfEeprom() != 0)) {
+    if (refused > 0 || (refused == 0 && Qor().AssetIsRfEeprom() != 0)) {
         machine.Add("writes", ReportValue::Text("off, " + std::to_string(refused) +
                                                 " refused (QORASST_I2C_WRITE=1 allows them)"));
     }

@@ -35,7 +35,7 @@ std::string DeviceName(int type) {
 // One query; answers its result code and adds the entry unless `only_found` and it failed.
 int AddQuery(ReportValue &list, int type, int index, bool only_found) {
     char buffer[64] = {};
-    int rc = AssetGetSerialNumber2(type, index, buffer);
+    int rc = Qor().AssetGetSerialNumber2(type, index, buffer);
     if (rc != 0 && only_found) return rc;
     ReportValue &entry = list.Append(ReportValue::Object());
     entry.Add("device", ReportValue::Text(DeviceName(type)));

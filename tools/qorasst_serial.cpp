@@ -50,8 +50,8 @@ bool ParseInt(const char *text, int *value) {
 
 // Why a set or delete answered 0, as far as the status exports can tell.
 const char *RefusalWords(bool erase) {
-    if (AssetIsInitialized() == 0) return "the library is not initialised";
-    if (AssetIsEeprom() == 0) return "there is no serial-number area";
+    if (Qor().AssetIsInitialized() == 0) return "the library is not initialised";
+    if (Qor().AssetIsEeprom() == 0) return "there is no serial-number area";
     return erase ? "no record of this device, or the type cannot be recorded, or the write failed"
                  : "the text must have 4 to 22 printable characters (at most 19 without a "
                    "leading 11S), the type must be 1 to 31 and the index 0 to 7, the area needs "
@@ -79,7 +79,7 @@ int SerialCommand(int argc, char **argv) {
     }
     if (get) {
         char buffer[64] = {};
-        const int code = AssetGetSerialNumber2(type, index, buffer);
+        const int code = Qor().AssetGetSerialNumber2(type, index, buffer);
         if (code != ASSET_OK) {
             std::fprintf(stderr, "qorasst: serial %d %d: %s (result %d)\n", type, index,
                          ResultWords(code), code);
@@ -90,7 +90,7 @@ int SerialCommand(int argc, char **argv) {
     }
     const char *text = set ? argv[3] : "";
     if (set && text[0] == 0) return Refuse("serial set: an empty TEXT deletes; use serial delete");
-    if (AssetSetSerialNumber(type, index, text) == 0) {
+    if (Qor().AssetSetSerialNumber(type, index, text) == 0) {
         std::fprintf(stderr, "qorasst: serial %d %d not %s: %s\n", type, index,
                      erase ? "deleted" : "stored", RefusalWords(erase));
         if (RefusedBusWrites() > 0) {

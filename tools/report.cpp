@@ -23,6 +23,12 @@ ReportValue ReportValue::Text(std::string s) {
     return v;
 }
 
+ReportValue ReportValue::Failure(std::string s) {
+    ReportValue v = Text(std::move(s));
+    v.failure_ = true;
+    return v;
+}
+
 ReportValue ReportValue::List() {
     ReportValue v;
     v.kind_ = Kind::kList;
@@ -42,6 +48,13 @@ ReportValue &ReportValue::Add(const std::string &key, ReportValue value) {
 
 ReportValue &ReportValue::Append(ReportValue value) {
     return Add("", std::move(value));
+}
+
+const ReportValue *ReportValue::Find(const std::string &key) const {
+    for (const auto &[name, value] : members_) {
+        if (kind_ == Kind::kObject && name == key) return &value;
+    }
+    return nullptr;
 }
 
 namespace {

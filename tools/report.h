@@ -1,4 +1,5 @@
-// A small ordered tree of report values, printed as indented text or as JSON.
+// A small ordered tree of report values: the inventory as collected, printed as indented text,
+// as JSON or as OCS Inventory XML (report_ocs.cpp).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,9 @@ class ReportValue {
     static ReportValue Bool(bool b);
     static ReportValue Number(long long n);
     static ReportValue Text(std::string s);
+    // A text that says why a source answered nothing: printed like any text, but it is no
+    // value of the source (the OCS view leaves it out).
+    static ReportValue Failure(std::string s);
     static ReportValue List();
     static ReportValue Object();
 
@@ -25,13 +29,28 @@ class ReportValue {
     std::string ToJson(int indent = 0) const;
     std::string ToText(int indent = 0) const;
 
+    Kind kind() const { return kind_; }
+    bool failure() const { return failure_; }
+    long long number() const { return number_; }
+    const std::string &text() const { return text_; }
+    // An object's member (nullptr when absent); the items of a list or object, in order.
+    const ReportValue *Find(const std::string &key) const;
+    const std::vector<std::pair<std::string, ReportValue>> &items() const { return members_; }
+
   private:
     Kind kind_ = Kind::kNull;
     bool bool_ = false;
+    bool failure_ = false;
     long long number_ = 0;
     std::string text_;
     std::vector<std::pair<std::string, ReportValue>> members_;  // objects and lists
 };
+
+// The version of the JSON report's layout (docs/report.schema.json), in its "schema_version".
+constexpr int kReportSchemaVersion = 1;
+
+// The report as an OCS Inventory XML file: only what the inventory agents have fields for.
+std::string OcsInventory(const ReportValue &report);
 
 // Words for a result code of the library.
 const char *ResultText(int code);

@@ -1,7 +1,9 @@
 // The inventory tool end to end: it loads the real library on a simulated machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -27,12 +29,10 @@ TEST(Qorasst, ReportsTheDemoMachine) {
     for (const char *expected :
          {"status:\n  initialized: yes\n  asset_eeprom: yes\n  rf_eeprom: yes\n  monitor: yes\n",
           "  - device: memory module (recorded)\n    type: 17\n    index: 0\n",
-          "\"initialized\": true", "\"serial_numbers\": [", "\"device\": \"system\"",
-          "\"type\": 257",
           "  \"monitor\": {\n    \"manufacturer\": \"QOR\",\n    \"product\": \"QORVIEW 1710\",\n",
           "    \"version\": \"1.3\",\n    \"serial\": \"QK7A120345\",\n    \"modes\": [\n",
           "      \"640x480 at 60 Hz\",\n      \"640x480 at 72 Hz\",\n",
-          "      \"800x600 at 60 Hz\"\n    ]\n  },\n  \"bios\": {\n",
+          "      \"800x600 at 60 Hz\"\n    ],\n    \"edid\": \"00FFFFFFFFFFFF00",
           "    \"vpd_system\": \"1S6281QK9ZX40177\",\n    \"vpd_board\": \"MB4K7Q20931\",\n",
           "    \"uuid\": \"6B29F03E-815A-4D12-9C07-E25B31A844D0\",\n    \"vpd_match\": true\n",
           "  },\n  \"rfid\": \"QOR7K2M9X4TB8A\""})
@@ -51,33 +51,54 @@ TEST(Qorasst, ReportsTheDemoMachine) {
               std::string::npos);
 }
 
-// Bad arguments: exit status 2 and one line saying why, for every command; the help lists
-// every command, the version is the project's, and a machine without a bus still reports.
-TEST(Qorasst, ArgumentsHelpVersionAndNoHardware) {
-    TempMachine machine;
-    for (const char *line :
-         {"frobnicate", "--nope", "status --xml", "serial", "serial put 4 0", "serial get 4",
-          "serial set 4 0", "serial get 4 x", "serial set 4 0 ''"}) {
-        std::vector<std::string> args;  // '' stands for an empty argument
-        std::istringstream words(line);
-        for (std::string w; words >> w;) args.push_back(w == "''" ? "" : w);
-        const ChildResult r = Qorasst(machine, args);
-        EXPECT_EQ(r.exit_code, 2) << line;
-        EXPECT_TRUE(r.err.starts_with("qorasst: ") && r.err.find('\n') == r.err.size() - 1)
-            << r.err;
-        EXPECT_EQ(r.out, "");
+// Commands that need no machine never load the library, whose start-up touches the bus and
+// may format areas: they run from a copy of the program with no library beside it, and on an
+// RF machine whose damaged user area a start-up would format they leave every device alone.
+// Bad arguments give exit status 2 and one line saying why; a command that asks the machine
+// says when the library cannot be found.
+TEST(Qorasst, CommandsWithoutMachineNeverLoadTheLibrary) {
+    TempMachine machine(Preset::kRf);
+    machine.setDevice(0xAA, qorsim::UserAreaImage({{0xFF, 6, 0, 0, 0, 0}}));
+    const qorsim::Image damaged = machine.device(0xAA);
+    machine.enableLog();
+    TempDir dir;
+    const std::string dump = dir.file("AA.bin"), program = BinPath("qorasst");
+    const std::string alone = dir.file(std::filesystem::path(program).filename().string());
+    const std::string repair =
+        "  - structure at offset 16: message \"Keystrata Warning -- UserArea structure type FF "
+        "(User) corrupted.  The problem will be corrected.\"\n  - repair: the first structure "
+        "of type FF is replaced by its blank (size 7) in 10 single-byte writes\n";
+    std::filesystem::copy_file(program, alone);
+    WriteTextFile(dump, std::string(damaged.begin(), damaged.end()));
+    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
+                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    for (const std::string &qorasst : {alone, program}) {
+        auto run = [&](const std::vector<std::string> &args) {
+            return Child(qorasst, args, env).Wait();
+        };
+        EXPECT_NE(run({"--help"}).out.find("\n  report [--format text|json|ocs] "),
+                  std::string::npos);
+        EXPECT_EQ(run({"--version"}).out, "qorasst " QORASST_VERSION "\n");
+        EXPECT_NE(run({"inspect", dump}).out.find(repair), std::string::npos);
+        for (const char *line : {"frobnicate", "--nope", "status --xml", "report --format xml",
+                                 "serial", "serial put 4 0", "serial get 4", "serial set 4 0",
+                                 "serial get 4 x", "serial set 4 0 ''"}) {
+            std::vector<std::string> args;  // '' stands for an empty argument
+            std::istringstream words(line);
+            for (std::string w; words >> w;) args.push_back(w == "''" ? "" : w);
+            const ChildResult r = run(args);
+            EXPECT_EQ(r.exit_code, 2) << line;
+            EXPECT_TRUE(r.out.empty() && r.err.starts_with("qorasst: ") &&
+                        r.err.find('\n') == r.err.size() - 1)
+                << r.err;
+        }
     }
-    const ChildResult help = Qorasst(machine, {"--help"});
-    EXPECT_EQ(help.exit_code, 0);
-    for (const char *command :
-         {"\n  report ", "\n  status ", "\n  serial get ", "\n  serial set ", "\n  serial delete "})
-        EXPECT_NE(help.out.find(command), std::string::npos) << command;
-    EXPECT_EQ(Qorasst(machine, {"--version"}).out, "qorasst " QORASST_VERSION "\n");
-    machine.conf("i2c_open", "fail");
-    const ChildResult r = Qorasst(machine, {"--json"});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find("\"initialized\": false"), std::string::npos);
-    EXPECT_NE(r.out.find("\"meaning\": \"the library is not initialised\""), std::string::npos);
+    EXPECT_EQ(machine.log(), std::vector<std::string>{});
+    EXPECT_EQ(machine.device(0xAA), damaged);
+    const ChildResult status = Child(alone, {"status"}, env).Wait();
+    EXPECT_TRUE(status.err.starts_with("qorasst: cannot load the QORasstW library: "))
+        << status.err;
+    EXPECT_EQ(status.exit_code, 1);
 }
 
 struct Step {
@@ -131,6 +152,10 @@ TEST(Qorasst, UserStructuresListedStoredAndDeleted) {
            {0, network, "", {"--json"}},
            {0, "deleted: FF\n", "", {"delete", "FF"}},
            {0, "- type: FA\n  name: Network\n", "", {}}});
+    // The list reads the area once, not once per type code.
+    machine.enableLog();
+    Qorasst(machine, {"user"});
+    EXPECT_LT(std::ranges::count(machine.i2cTransfers(), 0xAA, &I2cTransfer::dev), 8);
 }
 
 TEST(Qorasst, InspectExplainsDumpsOffline) {
@@ -156,12 +181,10 @@ TEST(Qorasst, InspectExplainsDumpsOffline) {
     } cases[] = {
         {dir.file("dump.txt"), 0, "problems: (none)"},
         {raw("serial.bin", area_test::Area({{0x20, "ABC"}})), 0, "text: 11SABC"},
-        {raw("user6.bin", qorsim::UserAreaImage({{0xFF, 6, 0, 0, 0, 0}})), 1,
-         "    \"structure at offset 16: message \\\"Keystrata Warning -- UserArea structure "
-         "type FF (User) corrupted.  The problem will be corrected.\\\"\",\n    \"repair: the "
-         "first structure of type FF is replaced by its blank (size 7) in 10 single-byte "
-         "writes\""},
         {raw("erased.bin", qorsim::ErasedImage()), 1, "no signature"},
+        // A "Network" structure whose count claims two pairs where it holds one.
+        {raw("net.bin", qorsim::UserAreaImage({{0xFA, 15, 2, 1, 1, 1, 1, 2, 2, 2, 2, 9, 9, 9, 9}})),
+         1, "the address count 2 claims more than the size holds"},
     };
     for (const auto &c : cases) {
         const ChildResult r = RunChildProgram("qorasst", {"inspect", c.file, "--json"});
