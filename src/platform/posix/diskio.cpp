@@ -137,6 +137,23 @@ bool PassThrough(int fd, const void *in, uint32_t in_size, void *out, uint32_t o
     return true;
 }
 
+// HDIO_GET_IDENTITY does not hand out the block as the drive sent it. On a /dev/sdX node it
+// reaches libata's ata_get_identity (drivers/ata/libata-scsi.c), which copies the 256 words
+// in host order and then overwrites the serial number (words 10-19), the firmware revision
+// (23-26) and the model (27-46) with ata_id_string (drivers/ata/libata-core.c): each word's
+// high byte first, in reading order. (The old IDE driver answered it on /dev/hdX only.) This
+// turns the block back into what ATA IDENTIFY DEVICE returned: little-endian words.
+void IdentityAsSent(const uint8_t *kernel, uint8_t *identify) {
+    for (uint32_t w = 0; w < kIdentifySize / 2; ++w) {
+        const bool text = (w >= 10 && w < 20) || (w >= 23 && w < 47);
+        uint16_t word;
+        std::memcpy(&word, kernel + 2 * w, 2);
+        if (text) word = static_cast<uint16_t>(kernel[2 * w] << 8 | kernel[2 * w + 1]);
+        identify[2 * w] = static_cast<uint8_t>(word);
+        identify[2 * w + 1] = static_cast<uint8_t>(word >> 8);
+    }
+}
+
 bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_size) {
     if (!DiskIsMiniportIdentify(in, in_size, out_size)) return false;
     uint8_t identity[kIdentifySize] = {};
@@ -144,6 +161,7 @@ bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_
     if (g_posix_disk_calls.ioctl(fd, HDIO_GET_IDENTITY, identity) != 0 || !IdLun(fd, &address)) {
         return false;
     }
+    IdentityAsSent(identity, identity);
     // Linux tells about this drive only: it stands in the block of its target id.
     auto *reply = static_cast<DiskMiniportRequest *>(out);
     if (out != in) std::memcpy(&reply->header, in, sizeof reply->header);
@@ -167,7 +185,10 @@ NativeDisk *NativeDiskOpenSmartVsd() {
     return nullptr;  // a driver of the 95 family only
 }
 
-NativeDisk *NativeDiskOpen(int drive) {
+// Read-only, whatever is asked: no request here needs a writer's open. What Linux refuses a
+// reader (the ATA pass-through without CAP_SYS_RAWIO) it refuses a writer as well.
+NativeDisk *NativeDiskOpen(int drive, bool, bool *denied) {
+    *denied = false;
     char path[] = "/dev/sdX";
     path[7] = static_cast<char>('a' + drive);
     const int fd = g_posix_disk_calls.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
