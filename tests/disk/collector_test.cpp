@@ -54,6 +54,10 @@ TEST(DiskText, IdeScsiAndCleaning) {
         {"a zero at index 6", Identify(std::string("ABCDEF\0HIJ", 10)), false, "ABCDEF"},
         {"spaces stay", Identify("  WD-12  "), false, "  WD-12  "},
         {"0xFF at index 5 is cut", Identify("ABCDE\xFFGHIJ"), false, "ABCDE"},
+        {"a control character is cut",
+         Identify("ABC\x1F"
+                  "DEF"),
+         false, "ABC"},
         {"11 model characters and 8 of the serial",
          qorsim::InquiryData("V", "PRODUCTIDENTIFI", "SERIAL123456"), true, "PRODUCTIDENSERIAL12"},
         {"trailing spaces of both parts go", qorsim::InquiryData("V", "DISK", "  XY"), true,
@@ -105,7 +109,13 @@ TEST_F(Collector, EachDriveThatOpensTakesOneEntry) {
     Disk(8, With(qorsim::IdeDisk(ide, 0), [](SimDisk &d) { d.address.reset(); }));
     Disk(9, qorsim::IdeDisk(Bytes(ide.begin(), ide.begin() + 24), 1));  // short: zero-filled
     Disk(10, With(qorsim::IdeDisk(ide, 0), [](SimDisk &d) { d.opens = false; }));
-    Disk(23, qorsim::ScsiDisk(scsi, 9));
+    SimDisk read_only = miniport(0, 1, 0);  // SMART, miniport and pass-through all answer ...
+    read_only.smart = true;
+    read_only.passthrough = 0;
+    read_only.write_denied = true;  // ... to a handle with write access only
+    Disk(11, read_only);
+    // Page-aligned pass-through data meets any adapter's alignment.
+    Disk(23, With(qorsim::ScsiDisk(scsi, 9), [](SimDisk &d) { d.align_mask = 0xFFF; }));
     const std::vector<Entry> want = {
         {"", 0, 0},  // drive 0: opens, answers nothing
         {"IDE-SERIAL", 0, 0},
@@ -116,9 +126,16 @@ TEST_F(Collector, EachDriveThatOpensTakesOneEntry) {
         {"", 0, 0},            // no address: no INQUIRY sent
         {"IDE-SERIAL", 0, kNone},
         {"IDE-", 0, 1},
+        {"", 0, 0},  // opened read-only: nothing answers but the address
         {"SCSIDISKS1", 1, 9},
     };
     EXPECT_EQ(Collect(), want);
+    std::vector<std::string> read_only_log;
+    for (const auto &l : Requests(11))
+        read_only_log.push_back(l.substr(0, l.find(' ')) + " " + l.substr(l.rfind(' ') + 1));
+    EXPECT_EQ(read_only_log, (std::vector<std::string>{"OPEN denied", "OPEN ok", "0007C088 denied",
+                                                       "0004D008 denied", "00041018 ok",
+                                                       "0004D014 denied", "CLOSE CLOSE"}));
     for (int drive : {6, 7}) {
         const auto r = Requests(drive);
         const auto sent = std::count_if(
