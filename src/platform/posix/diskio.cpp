@@ -55,7 +55,7 @@ namespace {
 // did not go through.
 bool SgCommand(int fd, const uint8_t *cdb, uint8_t cdb_length, int direction, void *data,
                uint32_t length, uint8_t *sense, uint8_t sense_length, unsigned timeout_ms,
-               uint8_t *status) {
+               uint8_t *status, uint32_t *transferred = nullptr, uint8_t *sensed = nullptr) {
     sg_io_hdr_t io;
     std::memset(&io, 0, sizeof io);
     io.interface_id = 'S';
@@ -70,6 +70,8 @@ bool SgCommand(int fd, const uint8_t *cdb, uint8_t cdb_length, int direction, vo
     if (g_posix_disk_calls.ioctl(fd, SG_IO, &io) != 0) return false;
     if (io.host_status != 0) return false;
     *status = io.status;
+    if (transferred != nullptr) *transferred = length - static_cast<uint32_t>(io.resid);
+    if (sensed != nullptr) *sensed = io.sb_len_wr;
     return true;
 }
 
@@ -128,8 +130,10 @@ bool PassThrough(int fd, const void *in, uint32_t in_size, void *out, uint32_t o
                                  ? static_cast<unsigned>(seconds * 1000)
                                  : kSgTimeoutLimitMs;
     uint8_t status = 0xFF;
+    // As the Windows port driver does: the status, and how much data and sense came back.
     if (!SgCommand(fd, block.Cdb, block.CdbLength, direction, block.DataBuffer,
-                   block.DataTransferLength, sense, sense_length, timeout, &status)) {
+                   block.DataTransferLength, sense, sense_length, timeout, &status,
+                   &block.DataTransferLength, &block.SenseInfoLength)) {
         return false;
     }
     block.ScsiStatus = status;
