@@ -2,6 +2,13 @@
 // Windows requests are answered from Linux's own: SMART IDENTIFY by an ATA PASS-THROUGH
 // IDENTIFY DEVICE through SG_IO, the miniport by HDIO_GET_IDENTITY, the address by
 // SCSI_IOCTL_GET_IDLUN, the pass-through by SG_IO with the block's command.
+//
+// What the kernel gives: SG_IO (sg_io_hdr_t, scsi/sg.h; block/scsi_ioctl.c or
+// drivers/scsi/scsi_ioctl.c) answers 0 once the command went, with the target's status,
+// the residue and the sense length; it refuses with EPERM a command that scsi_cmd_allowed
+// does not let a caller without CAP_SYS_RAWIO send (ATA PASS-THROUGH among them).
+// SCSI_IOCTL_GET_IDLUN gives target id | LUN << 8 | channel << 16 | host << 24.
+// HDIO_GET_IDENTITY: see IdentityAsSent. The ATA PASS-THROUGH (16) command is T10's SAT.
 #include "platform/diskio.h"
 
 #include <dlfcn.h>
