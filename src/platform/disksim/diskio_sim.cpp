@@ -261,7 +261,7 @@ bool SimPassThrough(const SimDrive &d, const void *in, uint32_t in_size, void *o
     uint32_t sense_length = 0;
     if (block.ScsiStatus == kCheckCondition &&
         block.SenseInfoOffset + uint64_t{block.SenseInfoLength} <= out_size) {
-        uint8_t sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20};
+        const uint8_t sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20};
         sense_length = std::min<uint32_t>(block.SenseInfoLength, sizeof sense);
         std::memcpy(static_cast<uint8_t *>(out) + block.SenseInfoOffset, sense, sense_length);
     }
