@@ -4,7 +4,7 @@
 // Built once more without GetASPI32SupportInfo (QORSIM_ASPI_INCOMPLETE), as a manager that
 // lacks an entry point.
 //
-// It answers as the ASPI for Win32 specification describes a manager: GetASPI32SupportInfo
+// It answers as ASPI for Win32's documentation describes a manager: GetASPI32SupportInfo
 // gives the status in bits 15-8 and the host adapter count in bits 7-0; SendASPI32Command
 // answers SS_PENDING for a request it has queued, else the final status (SS_COMP, or
 // SS_INVALID_CMD, SS_INVALID_HA, SS_NO_DEVICE for a request it cannot take); it writes the
