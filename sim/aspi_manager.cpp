@@ -3,6 +3,14 @@
 // machine's aspi.conf; every request block is logged as it arrived (disks.log, "ASPI ...").
 // Built once more without GetASPI32SupportInfo (QORSIM_ASPI_INCOMPLETE), as a manager that
 // lacks an entry point.
+//
+// It answers as ASPI for Win32's documentation describes a manager: GetASPI32SupportInfo
+// gives the status in bits 15-8 and the host adapter count in bits 7-0; SendASPI32Command
+// answers SS_PENDING for a request it has queued, else the final status (SS_COMP, or
+// SS_INVALID_CMD, SS_INVALID_HA, SS_NO_DEVICE for a request it cannot take); it writes the
+// data, then SRB_Status, then signals the event in SRB_PostProc when SRB_EVENT_NOTIFY is set.
+// The device sends what it has, up to the allocation length; the rest of the buffer is not
+// written.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -51,7 +59,6 @@ void Complete(AspiSrbExecScsiCmd *srb, const qorsim::Bytes &inquiry, uint8_t sta
     if (status == kSsComp) {
         const uint32_t length =
             srb->SRB_BufLen < srb->CDBByte[4] ? srb->SRB_BufLen : srb->CDBByte[4];
-        std::memset(srb->SRB_BufPointer, 0, length);
         std::memcpy(srb->SRB_BufPointer, inquiry.data(),
                     inquiry.size() < length ? inquiry.size() : length);
     }

@@ -29,13 +29,17 @@ fs::path DiskPath(const fs::path &dir, int drive) {
 std::string DiskFileText(const SimDisk &d) {
     std::string text;
     if (!d.opens) text += "open fail\n";
+    if (d.write_denied) text += "open read-only\n";
     if (d.smart) {
         text += d.driver_error == 0 ? "smart\n" : "smart " + std::to_string(d.driver_error) + "\n";
     }
     if (d.miniport)
         text += "miniport " + std::to_string((*d.miniport)[0]) + " " +
                 std::to_string((*d.miniport)[1]) + "\n";
-    if (d.passthrough) text += "passthrough 0x" + Hex2(*d.passthrough) + "\n";
+    if (d.passthrough) {
+        text += "passthrough 0x" + Hex2(*d.passthrough) +
+                (d.align_mask != 0 ? " " + std::to_string(d.align_mask) : "") + "\n";
+    }
     if (d.address) {
         text += "address " + std::to_string((*d.address)[0]) + " " +
                 Bytes3((*d.address)[1], (*d.address)[2], (*d.address)[3]) + "\n";

@@ -17,10 +17,12 @@ struct SimDisk {
     Bytes inquiry;         // SCSI INQUIRY data (up to 255 bytes)
     Bytes miniport_other;  // IDENTIFY data of the other device on the IDE channel
     bool opens = true;
-    bool smart = false;                                   // SMART IDENTIFY answers
-    std::uint8_t driver_error = 0;                        // SMARTVSD's error byte with it
+    bool write_denied = false;      // opens for reading only (write access is denied)
+    bool smart = false;             // SMART IDENTIFY answers
+    std::uint8_t driver_error = 0;  // SMARTVSD's error byte with it
     std::optional<std::array<std::uint8_t, 2>> miniport;  // presence bytes of targets 0 and 1
     std::optional<std::uint8_t> passthrough;              // pass-through answers, SCSI status
+    std::uint32_t align_mask = 0;                         // the adapter's data buffer alignment
     std::optional<std::array<std::uint8_t, 4>> address;   // port, path id, target id, LUN
 };
 

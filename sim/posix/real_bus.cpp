@@ -2,7 +2,8 @@
 // I2C_RDWR request where the adapter can do plain I2C; PC SMBus controllers mostly cannot,
 // and then reads go as SMBus I2C-block reads of up to 32 bytes (or byte reads) at rising
 // offsets. Writes are refused unless QORASST_I2C_WRITE=1: on an ordinary PC the probed
-// addresses are the memory modules' SPD EEPROMs, which a stray write can ruin.
+// addresses are the memory modules' SPD EEPROMs, which a stray write can ruin; and even then
+// a device whose first bytes read as SPD data is never written.
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -39,6 +41,8 @@ struct Bus {
     Adapter adapter;
     std::string why;  // why the last open failed
     std::atomic<int> refused{0};
+    int spd_refused = 0;                    // writes refused to SPD-looking devices
+    std::vector<std::uint8_t> spd_devices;  // and those devices, in the order met
 };
 
 Bus &TheBus() {
@@ -260,6 +264,52 @@ bool Rdwr(const Bus &bus, i2c_msg *messages, int count) {
     return Sys().ioctl(bus.fd, I2C_RDWR, &args) == count;
 }
 
+// Reads into `out` only when the whole transfer succeeded. The caller holds the lock.
+bool ReadDevice(const Bus &bus, int address, std::uint8_t command, std::uint8_t *out, int length) {
+    std::vector<std::uint8_t> in(static_cast<std::size_t>(length));
+    bool ok;
+    if ((bus.funcs & I2C_FUNC_I2C) != 0) {
+        std::uint8_t offset = command;
+        i2c_msg messages[2] = {
+            {static_cast<__u16>(address), 0, 1, &offset},
+            {static_cast<__u16>(address), I2C_M_RD, static_cast<__u16>(length), in.data()}};
+        ok = Rdwr(bus, messages, 2);
+    } else {
+        ok = ReadSmbus(bus, address, command, in.data(), length);
+    }
+    if (ok) std::memcpy(out, in.data(), in.size());
+    return ok;
+}
+
+// The first bytes of a memory module's SPD EEPROM: JEDEC's key byte at offset 2 names the
+// memory type, 0x01 to 0x15 (0x01-0x03 FPM, EDO and pipelined-nibble DRAM, 0x04 SDRAM, 0x05
+// ROM, 0x06 DDR SGRAM, 0x07 DDR, 0x08 DDR2, 0x09-0x0A DDR2 FB-DIMM, 0x0B DDR3, 0x0C DDR4,
+// 0x0E DDR4E, 0x0F-0x11 LPDDR3 to LPDDR4X, 0x12 DDR5, 0x13-0x15 LPDDR5, DDR5 NVDIMM-P,
+// LPDDR5X). A DDR5 module's SPD hub shows its own registers first: MR0 and MR1 hold its
+// type, 0x51 0x18.
+bool LooksLikeSpd(const std::uint8_t *first) {
+    return (first[2] >= 0x01 && first[2] <= 0x15) || (first[0] == 0x51 && first[1] == 0x18);
+}
+
+bool HoldsOurArea(const std::uint8_t *first) {
+    return std::memcmp(first, "SER#", 4) == 0 || std::memcmp(first, "USR#", 4) == 0;
+}
+
+// A write may go to the device unless its first bytes read as SPD data and it holds none of
+// our areas (then the refusal is counted); a device that does not answer takes no write
+// either. The caller holds the lock.
+bool MayWrite(Bus &bus, std::uint8_t device, int address) {
+    std::uint8_t first[4];
+    if (!ReadDevice(bus, address, 0, first, sizeof first)) return false;
+    if (!LooksLikeSpd(first) || HoldsOurArea(first)) return true;
+    ++bus.spd_refused;
+    if (std::find(bus.spd_devices.begin(), bus.spd_devices.end(), device) ==
+        bus.spd_devices.end()) {
+        bus.spd_devices.push_back(device);
+    }
+    return false;
+}
+
 }  // namespace
 
 int BusOpen() {
@@ -281,21 +331,7 @@ int BusRead(std::uint8_t device, std::uint8_t command, std::uint8_t *buffer, int
     if (address < 0 || buffer == nullptr || !FitsDevice(command, length)) return 1;
     Bus &bus = TheBus();
     std::lock_guard<std::mutex> hold(bus.lock);
-    if (bus.fd < 0) return 1;
-    std::vector<std::uint8_t> in(static_cast<std::size_t>(length));  // the caller's stays as it
-    bool ok;                                                         // was when a read fails
-    if ((bus.funcs & I2C_FUNC_I2C) != 0) {
-        std::uint8_t offset = command;
-        i2c_msg messages[2] = {
-            {static_cast<__u16>(address), 0, 1, &offset},
-            {static_cast<__u16>(address), I2C_M_RD, static_cast<__u16>(length), in.data()}};
-        ok = Rdwr(bus, messages, 2);
-    } else {
-        ok = ReadSmbus(bus, address, command, in.data(), length);
-    }
-    if (!ok) return 1;
-    std::memcpy(buffer, in.data(), in.size());
-    return 0;
+    return bus.fd >= 0 && ReadDevice(bus, address, command, buffer, length) ? 0 : 1;
 }
 
 int BusWrite(std::uint8_t device, std::uint8_t command, const std::uint8_t *buffer, int length) {
@@ -307,7 +343,7 @@ int BusWrite(std::uint8_t device, std::uint8_t command, const std::uint8_t *buff
     const int address = Address7(device);
     if (address < 0 || buffer == nullptr || !FitsDevice(command, length)) return 1;
     std::lock_guard<std::mutex> hold(bus.lock);
-    if (bus.fd < 0) return 1;
+    if (bus.fd < 0 || !MayWrite(bus, device, address)) return 1;
     if ((bus.funcs & I2C_FUNC_I2C) == 0) {
         return WriteSmbus(bus, address, command, buffer, length) ? 0 : 1;
     }
@@ -333,6 +369,16 @@ int BusDiagnose(std::string &text) {
                                                                          : "SMBus byte reads";
     text = "i2c-" + std::to_string(bus.adapter.number) + " \"" + bus.adapter.name + "\", " + how +
            ", writes " + (WritesAllowed() ? "on" : "off");
+    if (bus.spd_refused > 0) {
+        text += "; " + std::to_string(bus.spd_refused) + " refused to";
+        for (std::size_t i = 0; i < bus.spd_devices.size(); ++i) {
+            char device[8];
+            std::snprintf(device, sizeof device, "%s0x%02X", i == 0 ? " " : ", ",
+                          bus.spd_devices[i]);
+            text += device;
+        }
+        text += ", whose first bytes read as a memory module's SPD data";
+    }
     return 1;
 }
 

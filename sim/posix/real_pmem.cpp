@@ -86,10 +86,14 @@ void PMemClose() {
 }
 
 int PMemRead(void *buffer, std::uint32_t address, std::uint32_t length) {
-    std::vector<std::uint8_t> in(length);  // the caller's buffer stays as it was on failure
+    // The window first: nothing is allocated for a range that is refused, so the room taken
+    // never passes 1 MiB whatever length a caller names.
+    if (buffer == nullptr || std::uint64_t{address} + length > kLimit) return 1;
     std::lock_guard<std::mutex> hold(TheMemory().lock);
-    if (buffer == nullptr || !ReadBelowLimit(address, in.data(), length)) return 1;
-    std::memcpy(buffer, in.data(), length);
+    if (TheMemory().fd < 0) return 1;
+    std::vector<std::uint8_t> in(length);  // the caller's buffer stays as it was on failure
+    if (!ReadBelowLimit(address, in.data(), length)) return 1;
+    if (length > 0) std::memcpy(buffer, in.data(), length);
     return 0;
 }
 

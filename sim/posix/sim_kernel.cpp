@@ -15,6 +15,23 @@
 //                            EACCES
 //   kernel_claimed XX        a kernel driver holds the 7-bit address XX: I2C_SLAVE answers
 //                            EBUSY there, I2C_SLAVE_FORCE works (may repeat)
+//
+// Each answer is the kernel's, as its sources and documentation give it:
+// - i2c-dev (drivers/i2c/i2c-dev.c, Documentation/i2c/dev-interface.rst): I2C_SLAVE takes a
+//   7-bit address (EINVAL above 0x7F) and answers EBUSY where a driver holds it, which
+//   I2C_SLAVE_FORCE ignores; I2C_FUNCS writes an unsigned long; I2C_RDWR answers the number
+//   of messages; an adapter without plain I2C refuses it with EOPNOTSUPP (i2c_transfer,
+//   drivers/i2c/i2c-core-base.c), as it refuses SMBus transfers it cannot do; an I2C-block
+//   length outside 1 to 32 is EINVAL (drivers/i2c/i2c-core-smbus.c); a device that does not
+//   acknowledge gives ENXIO (the PC controllers' drivers, e.g. i2c-i801.c).
+// - The devices are 24C02-class EEPROMs: a read runs on through the whole device and wraps
+//   at its end; a write wraps inside its 8-byte page (the smallest page of the family).
+// - /dev/mem (drivers/char/mem.c read_mem, arch/x86/mm/init.c devmem_is_allowed): with
+//   STRICT_DEVMEM, as every distribution builds it, the first MiB reads (RAM there as
+//   zeros) and RAM above it is refused with EPERM; opening needs CAP_SYS_RAWIO (EPERM) and
+//   the node's permission (EACCES).
+// - sysfs: /sys/class/i2c-adapter lists i2c-N; each one's name file holds its name and a
+//   newline (drivers/i2c/i2c-core-base.c, name_show).
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 
@@ -170,8 +187,8 @@ int KernelClose(int fd) {
     return 0;
 }
 
-// Reads or writes bytes of the device at a 7-bit address, wrapping inside its 256 bytes as
-// an EEPROM does. False when no device answers there.
+// Reads or writes bytes of the device at a 7-bit address: a read wraps at the end of its 256
+// bytes, a write inside its 8-byte page. False when no device answers there.
 bool Transfer(const Kernel &k, int adapter, int address, bool read, std::uint8_t offset,
               std::uint8_t *data, int length) {
     if (adapter != k.bus) return false;
@@ -180,7 +197,8 @@ bool Transfer(const Kernel &k, int adapter, int address, bool read, std::uint8_t
     auto image = qorsim::ReadDevice(Dir(), device);
     if (!image) return false;
     for (int i = 0; i < length; ++i) {
-        std::uint8_t &cell = (*image)[static_cast<std::uint8_t>(offset + i)];
+        const auto at = read ? offset + i : (offset & ~7) | ((offset + i) & 7);
+        std::uint8_t &cell = (*image)[static_cast<std::uint8_t>(at)];
         if (read) {
             data[i] = cell;
         } else {
@@ -228,8 +246,12 @@ int Smbus(const Kernel &k, const File &f, const i2c_smbus_ioctl_data &args) {
                        (block ? " BLOCK " : " BYTE ") + Hex2(args.command);
     line += read ? (block ? " " + std::to_string(length) : "")
                  : " " + qorsim::Hex(data, static_cast<std::size_t>(length));
-    const bool ok = length >= 1 && length <= I2C_SMBUS_BLOCK_MAX && f.slave >= 0 &&
-                    Transfer(k, f.adapter, f.slave, read, args.command, data, length);
+    if (length < 1 || length > I2C_SMBUS_BLOCK_MAX) {
+        Log(line + " EINVAL");
+        return Fail(EINVAL);
+    }
+    const bool ok =
+        f.slave >= 0 && Transfer(k, f.adapter, f.slave, read, args.command, data, length);
     Log(line + (ok ? "" : " ENXIO"));
     return ok ? 0 : Fail(ENXIO);
 }
@@ -243,13 +265,14 @@ int KernelIoctl(int fd, unsigned long request, void *arg) {
         if (it == TheFiles().open.end()) return Fail(EBADF);
         if (it->second.adapter < 0) return Fail(ENOTTY);
         if (request == I2C_SLAVE || request == I2C_SLAVE_FORCE) {
-            const int address = static_cast<int>(reinterpret_cast<long>(arg));
+            const long address = reinterpret_cast<long>(arg);
+            if (address < 0 || address > 0x7F) return Fail(EINVAL);
             if (request == I2C_SLAVE &&
                 std::find(k.claimed.begin(), k.claimed.end(), address) != k.claimed.end()) {
                 Log("SLAVE " + Hex2(address & 0xFF) + " EBUSY");
                 return Fail(EBUSY);
             }
-            it->second.slave = address;
+            it->second.slave = static_cast<int>(address);
         }
         f = it->second;
     }
@@ -289,6 +312,7 @@ long KernelPread(int fd, void *buffer, std::size_t length, long long offset) {
     }
     Log("PREAD /dev/mem " + qorsim::Hex8(static_cast<std::uint32_t>(offset)) + " " +
         std::to_string(length));
+    if (offset < 0 || static_cast<std::uint64_t>(offset) + length > 0x100000) return Fail(EPERM);
     std::vector<qorsim::Region> spans;
     {
         qorsim::MachineLock hold(Dir());

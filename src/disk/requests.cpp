@@ -1,11 +1,14 @@
 #include "disk/requests.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
 constexpr uint32_t kPassThroughTimeout = 65535;  // seconds
 constexpr uint32_t kMiniportTimeout = 10000;     // seconds
+constexpr uintptr_t kPage = 4096;
 
 }  // namespace
 
@@ -88,10 +91,19 @@ int DiskInquiryPassThrough(PlatDisk *disk, uint8_t *inquiry) {
     uint32_t path_id = 0, target_id = 0, lun = 0;
     if (!DiskGetScsiAddress(disk, &path_id, &target_id, &lun)) return 0;
     const uint8_t cdb[16] = {kScsiInquiry, static_cast<uint8_t>(lun << 5), 0, 0, kInquiryLength, 0};
+    // The adapter transfers straight into the data buffer and refuses one that misses its
+    // alignment; no adapter asks for more than a page.
+    std::unique_ptr<uint8_t[]> room(new (std::nothrow) uint8_t[kPage + kInquiryLength]);
+    if (room == nullptr) return 0;
+    const auto misalignment = reinterpret_cast<uintptr_t>(room.get()) % kPage;
+    uint8_t *data = room.get() + (misalignment == 0 ? 0 : kPage - misalignment);
     // A reply shorter than asked for leaves zeros, never old bytes.
-    std::memset(inquiry, 0, kInquiryLength);
-    return DiskPassThroughDirect(disk, cdb, inquiry, kInquiryLength, static_cast<uint8_t>(path_id),
-                                 static_cast<uint8_t>(target_id), static_cast<uint8_t>(lun), 1);
+    std::memset(data, 0, kInquiryLength);
+    const int ok =
+        DiskPassThroughDirect(disk, cdb, data, kInquiryLength, static_cast<uint8_t>(path_id),
+                              static_cast<uint8_t>(target_id), static_cast<uint8_t>(lun), 1);
+    std::memcpy(inquiry, data, kInquiryLength);
+    return ok;
 }
 
 int DiskIdentifyMiniport(PlatDisk *disk, uint8_t *identify) {

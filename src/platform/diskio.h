@@ -187,14 +187,19 @@ inline void AspiSrbAs32(const AspiSrbExecScsiCmd &srb, uint8_t out[80]) {
     std::memcpy(out + 64, srb.SenseArea, 16);
 }
 
-// True for a PIIX IDE identify request with room for its reply: what a miniport answers.
+// True for a PIIX IDE identify request with room for its reply: what a miniport answers. The
+// port driver passes on only a header whose HeaderLength is its own size and whose Length
+// fits both buffers.
 inline bool DiskIsMiniportIdentify(const void *in, uint32_t in_size, uint32_t out_size) {
+    constexpr uint32_t kReply = sizeof(DiskMiniportRequest) - sizeof(DiskMiniportHeader);
     if (in_size < sizeof(DiskMiniportRequest) || out_size < sizeof(DiskMiniportRequest)) {
         return false;
     }
     DiskMiniportHeader header;
     std::memcpy(&header, in, sizeof header);
-    return std::memcmp(header.Signature, kMiniportSignature, 7) == 0 &&
+    const uint64_t length = uint64_t{header.HeaderLength} + header.Length;
+    return header.HeaderLength == sizeof header && header.Length >= kReply && length <= in_size &&
+           length <= out_size && std::memcmp(header.Signature, kMiniportSignature, 7) == 0 &&
            header.ControlCode == kMiniportIdentify;
 }
 
@@ -210,8 +215,12 @@ constexpr int kDiskDrives = 24;
 enum class DiskFamily { kNone, kNt, k95 };
 DiskFamily PlatDiskFamily();
 
-// Opens drive number `drive` (0 to 23) for reading; nullptr when it does not open (absent,
-// no permission).
+// Opens drive number `drive` (0 to 23); nullptr when it does not open (absent, no
+// permission). It asks for read and write access, which SMART, the miniport and the
+// pass-through need on the NT family (their codes carry FILE_READ_ACCESS | FILE_WRITE_ACCESS,
+// and the I/O manager sends a request on only when the handle was granted those), and, where
+// write access is denied, for read access alone: the address request (FILE_ANY_ACCESS) then
+// still answers.
 PlatDisk *PlatDiskOpen(int drive);
 // One synchronous request with an input block and an output block (they may be the same
 // memory); true when the device accepted and answered it.

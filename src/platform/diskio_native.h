@@ -9,7 +9,9 @@
 struct NativeDisk;
 
 DiskFamily NativeDiskFamily();
-NativeDisk *NativeDiskOpen(int drive);
+// Drive `drive`, with write access as well as read access when `write`; *denied tells that
+// the drive is there but the access asked for was refused.
+NativeDisk *NativeDiskOpen(int drive, bool write, bool *denied);
 NativeDisk *NativeDiskOpenSmartVsd();
 bool NativeDiskControl(NativeDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
                        uint32_t out_size);

@@ -2,6 +2,29 @@
 // machine, its disks/<N>.disk files are the drives and the real devices are never touched;
 // otherwise the system's own backend answers. The simulated drives answer the same request
 // blocks a Windows driver would, and log each request as it arrived (disks.log).
+//
+// Where the answers come from (Windows Driver Kit documentation unless said otherwise):
+// - opening: CreateFileA fails with ERROR_ACCESS_DENIED when the access asked for is not
+//   granted (a user who may read a drive but not write it);
+// - every request on an NT drive handle: bits 14-15 of the control code are its required
+//   access (CTL_CODE, "Defining I/O Control Codes"), and the I/O manager does not send a
+//   request whose access the handle was not granted ("Security Issues for I/O Control
+//   Codes"); the call fails with ERROR_ACCESS_DENIED. A VxD of the 95 family checks nothing;
+// - SMART_RCV_DRIVE_DATA: SENDCMDINPARAMS in (32 bytes at least), SENDCMDOUTPARAMS out (528
+//   bytes at least for IDENTIFY: cBufferSize 512, the driver status, the data);
+// - IOCTL_SCSI_GET_ADDRESS: a SCSI_ADDRESS out, at least 8 bytes;
+// - IOCTL_SCSI_PASS_THROUGH_DIRECT: Length must be the structure's size and the input hold it
+//   (else STATUS_INVALID_PARAMETER / STATUS_BUFFER_TOO_SMALL); DataBuffer must meet the
+//   adapter's alignment (AlignmentMask of IO_SCSI_CAPABILITIES, else STATUS_INVALID_PARAMETER);
+//   the request succeeds whatever the target's status, which ScsiStatus carries, with
+//   DataTransferLength and SenseInfoLength set to what was transferred and the sense data at
+//   SenseInfoOffset of the output;
+// - IOCTL_SCSI_MINIPORT: an SRB_IO_CONTROL whose HeaderLength is its own size and whose
+//   Length fits the buffers (else STATUS_REVISION_MISMATCH / STATUS_BUFFER_TOO_SMALL); what
+//   follows is the miniport's own (the PIIX IDE reply: presence bytes, two IDENTIFY blocks);
+// - SMARTVSD (95 family): the SMART requests above, the drive chosen by bDriveNumber and the
+//   device by the head register.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,12 +48,14 @@ struct SimDrive {
     Bytes inquiry;
     Bytes miniport_other;
     bool open_fails = false;
+    bool write_denied = false;  // opens for reading only
     bool smart = false;
     uint8_t driver_error = 0;  // what SMARTVSD reports with the data (95 family)
     bool miniport = false;
     uint8_t present[2] = {0, 0};
     bool passthrough = false;
     uint8_t scsi_status = 0;
+    uint32_t align_mask = 0;  // the adapter's AlignmentMask for pass-through data
     bool address = false;
     uint8_t port = 0, path = 0, target = 0, lun = 0;
 };
@@ -65,11 +90,15 @@ Bytes ParseHex(const std::string &text, size_t limit) {
     return out;
 }
 
-uint8_t ParseByte(std::istream &in) {
+uint32_t ParseWord(std::istream &in) {
     unsigned long v = 0;
     std::string word;
     if (in >> word) v = std::strtoul(word.c_str(), nullptr, 0);
-    return static_cast<uint8_t>(v);
+    return static_cast<uint32_t>(v);
+}
+
+uint8_t ParseByte(std::istream &in) {
+    return static_cast<uint8_t>(ParseWord(in));
 }
 
 bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
@@ -90,6 +119,7 @@ bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
             d->miniport_other = ParseHex(value, kIdentifySize);
         } else if (key == "open" && in >> value) {
             d->open_fails = value == "fail";
+            d->write_denied = value == "read-only";
         } else if (key == "smart") {
             d->smart = true;
             d->driver_error = ParseByte(in);
@@ -100,6 +130,7 @@ bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
         } else if (key == "passthrough") {
             d->passthrough = true;
             d->scsi_status = ParseByte(in);
+            d->align_mask = ParseWord(in);
         } else if (key == "address") {
             d->address = true;
             d->port = ParseByte(in);
@@ -156,6 +187,8 @@ void Log(const std::string &dir, const std::string &line) {
     NativeUnlockFile(lock);
 }
 
+constexpr uint8_t kCheckCondition = 0x02;
+
 void CopyZeroFilled(uint8_t *to, size_t room, const Bytes &from) {
     std::memset(to, 0, room);
     if (!from.empty()) std::memcpy(to, from.data(), from.size() < room ? from.size() : room);
@@ -207,15 +240,32 @@ bool SimPassThrough(const SimDrive &d, const void *in, uint32_t in_size, void *o
     }
     DiskPassThroughBlock block;
     std::memcpy(&block, in, sizeof block);
-    if (block.Length != sizeof(DiskPassThroughBlock) || block.DataBuffer == nullptr) return false;
+    if (block.Length != sizeof(DiskPassThroughBlock) || block.DataBuffer == nullptr ||
+        (reinterpret_cast<uintptr_t>(block.DataBuffer) & d.align_mask) != 0) {
+        return false;
+    }
+    uint32_t transferred = 0;
     if (block.Cdb[0] == kScsiInquiry && block.DataIn == 1) {
-        const size_t length =
-            block.DataTransferLength < block.Cdb[4] ? block.DataTransferLength : block.Cdb[4];
-        CopyZeroFilled(static_cast<uint8_t *>(block.DataBuffer), length, d.inquiry);
+        // The device sends what it has, up to the allocation length; the rest of the buffer
+        // is not written.
+        transferred = std::min<uint32_t>(
+            {block.DataTransferLength, block.Cdb[4], static_cast<uint32_t>(d.inquiry.size())});
+        if (transferred > 0) std::memcpy(block.DataBuffer, d.inquiry.data(), transferred);
         block.ScsiStatus = d.scsi_status;
     } else {
-        block.ScsiStatus = 0x02;  // check condition: a command this drive does not know
+        block.ScsiStatus = kCheckCondition;  // a command this drive does not know
     }
+    block.DataTransferLength = transferred;
+    // Fixed-format sense data with a check condition: ILLEGAL REQUEST, invalid command
+    // operation code.
+    uint32_t sense_length = 0;
+    if (block.ScsiStatus == kCheckCondition &&
+        block.SenseInfoOffset + uint64_t{block.SenseInfoLength} <= out_size) {
+        const uint8_t sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20};
+        sense_length = std::min<uint32_t>(block.SenseInfoLength, sizeof sense);
+        std::memcpy(static_cast<uint8_t *>(out) + block.SenseInfoOffset, sense, sense_length);
+    }
+    block.SenseInfoLength = static_cast<uint8_t>(sense_length);
     std::memcpy(out, &block, sizeof block);
     return true;
 }
@@ -247,13 +297,14 @@ struct PlatDisk {
     int drive;
     std::string dir;
     SimDrive sim;
+    bool write;  // the handle was granted write access
 };
 
 namespace {
 
 PlatDisk *Wrap(NativeDisk *native, int drive) {
     if (native == nullptr) return nullptr;
-    auto *disk = new (std::nothrow) PlatDisk{native, drive, {}, {}};
+    auto *disk = new (std::nothrow) PlatDisk{native, drive, {}, {}, false};
     if (disk == nullptr) NativeDiskClose(native);
     return disk;
 }
@@ -279,18 +330,36 @@ PlatDisk *PlatDiskOpenSmartVsd() {
     const char *dir = MachineDir();
     if (dir == nullptr) return Wrap(NativeDiskOpenSmartVsd(), kSmartVsd);
     Log(dir, "VSD OPEN ok");
-    return new (std::nothrow) PlatDisk{nullptr, kSmartVsd, dir, {}};
+    return new (std::nothrow) PlatDisk{nullptr, kSmartVsd, dir, {}, false};
 }
+
+namespace {
+
+PlatDisk *SimDiskOpen(const char *dir, int drive, bool write, bool *denied) {
+    SimDrive sim;
+    const bool there = ReadDrive(dir, drive, &sim) && !sim.open_fails;
+    *denied = there && write && sim.write_denied;
+    const bool opens = there && !*denied;
+    Log(dir, LogHead(drive) + (write ? "OPEN " : "OPEN read-only ") +
+                 (opens     ? "ok"
+                  : *denied ? "denied"
+                            : "fail"));
+    if (!opens) return nullptr;
+    return new (std::nothrow) PlatDisk{nullptr, drive, dir, sim, write};
+}
+
+}  // namespace
 
 PlatDisk *PlatDiskOpen(int drive) {
     if (drive < 0 || drive >= kDiskDrives) return nullptr;
     const char *dir = MachineDir();
-    if (dir == nullptr) return Wrap(NativeDiskOpen(drive), drive);
-    SimDrive sim;
-    const bool opens = ReadDrive(dir, drive, &sim) && !sim.open_fails;
-    Log(dir, LogHead(drive) + (opens ? "OPEN ok" : "OPEN fail"));
-    if (!opens) return nullptr;
-    return new (std::nothrow) PlatDisk{nullptr, drive, dir, sim};
+    for (const bool write : {true, false}) {
+        bool denied = false;
+        PlatDisk *disk = dir != nullptr ? SimDiskOpen(dir, drive, write, &denied)
+                                        : Wrap(NativeDiskOpen(drive, write, &denied), drive);
+        if (disk != nullptr || !denied) return disk;
+    }
+    return nullptr;
 }
 
 bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
@@ -307,6 +376,15 @@ bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_
         request = PassThroughHex(block);
     } else {
         request = Hex(static_cast<const uint8_t *>(in), in_size);
+    }
+    char head[16];
+    std::snprintf(head, sizeof head, "%08X ", static_cast<unsigned>(code));
+    const std::string line = LogHead(disk->drive) + head + request;
+    // The access the code requires (bits 14-15: 1 read, 2 write) against the handle's.
+    const uint32_t granted = disk->write ? 3 : 1;
+    if (disk->drive != kSmartVsd && ((code >> 14) & 3 & ~granted) != 0) {
+        Log(disk->dir, line + " denied");
+        return false;
     }
     bool ok = false;
     switch (code) {
@@ -326,9 +404,7 @@ bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_
         default:
             break;
     }
-    char code_hex[16];
-    std::snprintf(code_hex, sizeof code_hex, "%08X ", static_cast<unsigned>(code));
-    Log(disk->dir, LogHead(disk->drive) + code_hex + request + (ok ? " ok" : " fail"));
+    Log(disk->dir, line + (ok ? " ok" : " fail"));
     return ok;
 }
 

@@ -2,6 +2,13 @@
 // Windows requests are answered from Linux's own: SMART IDENTIFY by an ATA PASS-THROUGH
 // IDENTIFY DEVICE through SG_IO, the miniport by HDIO_GET_IDENTITY, the address by
 // SCSI_IOCTL_GET_IDLUN, the pass-through by SG_IO with the block's command.
+//
+// What the kernel gives: SG_IO (sg_io_hdr_t, scsi/sg.h; block/scsi_ioctl.c or
+// drivers/scsi/scsi_ioctl.c) answers 0 once the command went, with the target's status,
+// the residue and the sense length; it refuses with EPERM a command that scsi_cmd_allowed
+// does not let a caller without CAP_SYS_RAWIO send (ATA PASS-THROUGH among them).
+// SCSI_IOCTL_GET_IDLUN gives target id | LUN << 8 | channel << 16 | host << 24.
+// HDIO_GET_IDENTITY: see IdentityAsSent. The ATA PASS-THROUGH (16) command is T10's SAT.
 #include "platform/diskio.h"
 
 #include <dlfcn.h>
@@ -55,7 +62,7 @@ namespace {
 // did not go through.
 bool SgCommand(int fd, const uint8_t *cdb, uint8_t cdb_length, int direction, void *data,
                uint32_t length, uint8_t *sense, uint8_t sense_length, unsigned timeout_ms,
-               uint8_t *status) {
+               uint8_t *status, uint32_t *transferred = nullptr, uint8_t *sensed = nullptr) {
     sg_io_hdr_t io;
     std::memset(&io, 0, sizeof io);
     io.interface_id = 'S';
@@ -70,6 +77,8 @@ bool SgCommand(int fd, const uint8_t *cdb, uint8_t cdb_length, int direction, vo
     if (g_posix_disk_calls.ioctl(fd, SG_IO, &io) != 0) return false;
     if (io.host_status != 0) return false;
     *status = io.status;
+    if (transferred != nullptr) *transferred = length - static_cast<uint32_t>(io.resid);
+    if (sensed != nullptr) *sensed = io.sb_len_wr;
     return true;
 }
 
@@ -128,13 +137,32 @@ bool PassThrough(int fd, const void *in, uint32_t in_size, void *out, uint32_t o
                                  ? static_cast<unsigned>(seconds * 1000)
                                  : kSgTimeoutLimitMs;
     uint8_t status = 0xFF;
+    // As the Windows port driver does: the status, and how much data and sense came back.
     if (!SgCommand(fd, block.Cdb, block.CdbLength, direction, block.DataBuffer,
-                   block.DataTransferLength, sense, sense_length, timeout, &status)) {
+                   block.DataTransferLength, sense, sense_length, timeout, &status,
+                   &block.DataTransferLength, &block.SenseInfoLength)) {
         return false;
     }
     block.ScsiStatus = status;
     std::memcpy(out, &block, sizeof block);
     return true;
+}
+
+// HDIO_GET_IDENTITY does not hand out the block as the drive sent it. On a /dev/sdX node it
+// reaches libata's ata_get_identity (drivers/ata/libata-scsi.c), which copies the 256 words
+// in host order and then overwrites the serial number (words 10-19), the firmware revision
+// (23-26) and the model (27-46) with ata_id_string (drivers/ata/libata-core.c): each word's
+// high byte first, in reading order. (The old IDE driver answered it on /dev/hdX only.) This
+// turns the block back into what ATA IDENTIFY DEVICE returned: little-endian words.
+void IdentityAsSent(const uint8_t *kernel, uint8_t *identify) {
+    for (uint32_t w = 0; w < kIdentifySize / 2; ++w) {
+        const bool text = (w >= 10 && w < 20) || (w >= 23 && w < 47);
+        uint16_t word;
+        std::memcpy(&word, kernel + 2 * w, 2);
+        if (text) word = static_cast<uint16_t>(kernel[2 * w] << 8 | kernel[2 * w + 1]);
+        identify[2 * w] = static_cast<uint8_t>(word);
+        identify[2 * w + 1] = static_cast<uint8_t>(word >> 8);
+    }
 }
 
 bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_size) {
@@ -144,6 +172,7 @@ bool Miniport(int fd, const void *in, uint32_t in_size, void *out, uint32_t out_
     if (g_posix_disk_calls.ioctl(fd, HDIO_GET_IDENTITY, identity) != 0 || !IdLun(fd, &address)) {
         return false;
     }
+    IdentityAsSent(identity, identity);
     // Linux tells about this drive only: it stands in the block of its target id.
     auto *reply = static_cast<DiskMiniportRequest *>(out);
     if (out != in) std::memcpy(&reply->header, in, sizeof reply->header);
@@ -167,7 +196,10 @@ NativeDisk *NativeDiskOpenSmartVsd() {
     return nullptr;  // a driver of the 95 family only
 }
 
-NativeDisk *NativeDiskOpen(int drive) {
+// Read-only, whatever is asked: no request here needs a writer's open. What Linux refuses a
+// reader (the ATA pass-through without CAP_SYS_RAWIO) it refuses a writer as well.
+NativeDisk *NativeDiskOpen(int drive, bool, bool *denied) {
+    *denied = false;
     char path[] = "/dev/sdX";
     path[7] = static_cast<char>('a' + drive);
     const int fd = g_posix_disk_calls.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);

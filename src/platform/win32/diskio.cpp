@@ -44,11 +44,16 @@ NativeDisk *NativeDiskOpenSmartVsd() {
     return Wrap(CreateFileA("\\\\.\\SMARTVSD", 0, 0, nullptr, 0, 0, nullptr));
 }
 
-NativeDisk *NativeDiskOpen(int drive) {
+NativeDisk *NativeDiskOpen(int drive, bool write, bool *denied) {
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", drive);
-    return Wrap(
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Sharing reading and writing: the system holds the drive open for writing itself, and a
+    // handle that does not share writing would be refused.
+    HANDLE handle =
+        CreateFileA(path, write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    *denied = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
+    return Wrap(handle);
 }
 
 bool NativeDiskControl(NativeDisk *disk, uint32_t code, const void *in, uint32_t in_size, void *out,
