@@ -122,9 +122,10 @@ QORASST_API int QORASST_CALL AssetGetIPConfig(char **addresses, char **masks, ch
         }
         if (!PlatRouteTable(&table)) return 0;
     }
-    static_assert(sizeof(RouteRow) == 16);
-    std::vector<RouteRow> rows(kMaxRoutes);
-    const int row_count = ParseRouteTable(table.data(), table.size(), rows.data(), kMaxRoutes);
+    // The rows that decide, wherever they stand in the table, however long it is.
+    std::vector<RouteRow> rows(host.size() + 1);
+    const int row_count = ParseDecisiveRoutes(table.data(), table.size(), host.data(),
+                                              static_cast<int>(host.size()), rows.data());
     return FillIpConfig(host.data(), static_cast<int>(host.size()), rows.data(), row_count,
                         addresses, masks, gateway, capacity);
 }
