@@ -109,8 +109,12 @@ QORASST_API int QORASST_CALL AssetGetSystemName(char *buffer, int size) {
 
 QORASST_API int QORASST_CALL AssetGetIPConfig(char **addresses, char **masks, char **gateway,
                                               int capacity) {
-    if (gateway != nullptr) *gateway = nullptr;
-    const bool want_addresses = capacity > 0 && addresses != nullptr && masks != nullptr;
+    // Every output is required, except arrays that are to hold no entries.
+    if (gateway == nullptr || (capacity > 0 && (addresses == nullptr || masks == nullptr))) {
+        return 0;
+    }
+    *gateway = nullptr;
+    const bool want_addresses = capacity > 0;
     std::vector<uint32_t> host;
     std::string table;
     if (!ReadSimulatedHost(&host, &table)) {

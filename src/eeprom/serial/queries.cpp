@@ -79,12 +79,14 @@ int LookUpSerial(int devtype, int index, char *buffer, int *answer) {
 }  // namespace
 
 extern "C" QORASST_API int QORASST_CALL AssetGetSerialNumber(int devtype, int index, char *buffer) {
+    if (buffer == nullptr) return 0;
     int answer = 0;
     return LookUpSerial(devtype, index, buffer, &answer) == ASSET_OK ? answer : 0;
 }
 
 extern "C" QORASST_API int QORASST_CALL AssetGetSerialNumber2(int devtype, int index,
                                                               char *buffer) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     int answer = 0;
     return LookUpSerial(devtype, index, buffer, &answer);
 }

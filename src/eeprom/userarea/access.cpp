@@ -54,6 +54,7 @@ extern "C" QORASST_API int QORASST_CALL AssetIsUserCacheDirty(void) {
 
 extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *buffer,
                                                                unsigned char type) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
     EeLock lock;
     int result = lock.held() ? BeginAccess() : ASSET_ERR_BUS;
@@ -65,6 +66,7 @@ extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *bu
 }
 
 extern "C" QORASST_API int QORASST_CALL AssetSetUserAreaStruct(const unsigned char *structure) {
+    if (structure == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;
