@@ -22,6 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::free(masks[i]);
     }
     std::free(gateway);
+    // The rows kept as deciding give the answers of the whole table.
+    RouteRow decisive[5];
+    const int kept = ParseDecisiveRoutes(text, size, host, 4, decisive);
+    uint32_t a = 0, b = 0;
+    if (count < kMaxRoutes &&
+        (SelectGateway(rows, count, &a) != SelectGateway(decisive, kept, &b) || a != b)) {
+        std::abort();
+    }
+    for (int i = 0; i < 4 && count < kMaxRoutes; ++i) {
+        a = b = 0;
+        if (SelectMask(rows, count, host[i], &a) != SelectMask(decisive, kept, host[i], &b) ||
+            a != b) {
+            std::abort();
+        }
+    }
     // inet_addr of a dotted text gives the value back.
     char dotted[16];
     for (int i = 0; i < count; ++i) {

@@ -53,7 +53,8 @@ enum AssetResult {
     ASSET_ERR_VPD_INVALID = 64,    /* no valid VPD block found, or reading it failed */
     ASSET_ERR_NOT_INITIALIZED = 101, /* start-up did not complete */
     ASSET_ERR_NO_SOURCE = 102,     /* no record and no other source for the device */
-    ASSET_ERR_INDEX_NOT_ZERO = 103 /* the index must be 0 for this device type */
+    ASSET_ERR_INDEX_NOT_ZERO = 103, /* the index must be 0 for this device type */
+    ASSET_ERR_BAD_ARGUMENT = 104   /* a pointer argument is null; nothing was done */
 };
 
 /* Status */

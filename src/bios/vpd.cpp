@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "QORasstW.h"
-#include "state/state.h"
 #include "platform/hwlib.h"
+#include "state/state.h"
 
 const char kVpdSignature[6] =
     "\xAA\x55"
@@ -44,8 +44,9 @@ void CopyCut(char *text, int size, const char *source, int length) {
 }  // namespace
 
 extern "C" QORASST_API int QORASST_CALL VPDLoadData(unsigned char *buffer, int *size) {
+    if (buffer == nullptr || size == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     // A negative capacity would become a huge read; refuse it before touching memory.
-    if (buffer == nullptr || size == nullptr || *size < 0) return ASSET_ERR_VPD_INVALID;
+    if (*size < 0) return ASSET_ERR_VPD_INVALID;
     if (PMemIsInitialized() == 0) return ASSET_ERR_VPD_PMEM;
     if (PMemOpen() == 0) return ASSET_ERR_VPD_OPEN;
     const int result = ReadVpdBlock(buffer, size);
@@ -56,9 +57,9 @@ extern "C" QORASST_API int QORASST_CALL VPDLoadData(unsigned char *buffer, int *
 
 extern "C" QORASST_API int QORASST_CALL VPDGetSystem(char *text, int size,
                                                      const unsigned char *vpd) {
-    if (!g_state.vpd_loaded) return ASSET_ERR_VPD_NOT_LOADED;
-    // No room for the terminator: refused, nothing written.
-    if (text == nullptr || vpd == nullptr || size <= 0) return ASSET_ERR_VPD_NOT_LOADED;
+    if (text == nullptr || vpd == nullptr) return ASSET_ERR_BAD_ARGUMENT;
+    // Not loaded, or no room for the terminator: refused, nothing written.
+    if (!g_state.vpd_loaded || size <= 0) return ASSET_ERR_VPD_NOT_LOADED;
     char system[kVpdSystemTextSize];
     VpdSystemText(vpd, system);
     CopyCut(text, size, system, kVpdSystemTextSize);
@@ -67,8 +68,8 @@ extern "C" QORASST_API int QORASST_CALL VPDGetSystem(char *text, int size,
 
 extern "C" QORASST_API int QORASST_CALL VPDGetMotherboard(char *text, int size,
                                                           const unsigned char *vpd) {
-    if (!g_state.vpd_loaded) return ASSET_ERR_VPD_NOT_LOADED;
-    if (text == nullptr || vpd == nullptr || size <= 0) return ASSET_ERR_VPD_NOT_LOADED;
+    if (text == nullptr || vpd == nullptr) return ASSET_ERR_BAD_ARGUMENT;
+    if (!g_state.vpd_loaded || size <= 0) return ASSET_ERR_VPD_NOT_LOADED;
     CopyCut(text, size, reinterpret_cast<const char *>(vpd + kVpdBoardSerialOffset),
             kVpdBoardSerialSize);
     return ASSET_OK;

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "state/state.h"
 #include "platform/hwlib.h"
 #include "platform/mutex.h"
+#include "platform/system.h"
+#include "state/state.h"
 
 char *ByteToHex(char *dest, uint8_t value) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -28,12 +29,21 @@ int EeReadBlock(uint8_t address, uint8_t offset, uint8_t *buffer, int length) {
     return I2C_SendCommandThenRead(address, offset, buffer, length) == 0 ? 0 : 1;
 }
 
+int EeWriteTransfer(uint8_t address, uint8_t offset, const uint8_t *buffer, int length) {
+    int status = 0;
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        if (attempt > 0) PlatSleep(kWriteRetryPauseMs);
+        status = I2C_SendCommandThenWrite(address, offset, buffer, length);
+        if (status == 0) break;
+    }
+    return status;
+}
+
 int EeWriteBlock(uint8_t address, uint8_t offset, const uint8_t *buffer, int length) {
     if (!FitsDevice(offset, length)) return 1;
     for (int done = 0; done < length; done += kWriteChunk) {
         const int n = length - done < kWriteChunk ? length - done : kWriteChunk;
-        if (I2C_SendCommandThenWrite(address, static_cast<uint8_t>(offset + done), buffer + done,
-                                     n) != 0) {
+        if (EeWriteTransfer(address, static_cast<uint8_t>(offset + done), buffer + done, n) != 0) {
             return 1;
         }
     }

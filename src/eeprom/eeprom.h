@@ -20,6 +20,13 @@ uint8_t ByteSum(const uint8_t *bytes, size_t n);
 // would pass the end of the device (refused before the bus is touched).
 int EeReadBlock(uint8_t address, uint8_t offset, uint8_t *buffer, int length);
 
+// One write transfer. An EEPROM busy with its internal write cycle refuses transfers for a few
+// milliseconds, so a refused write is tried again, kWriteAttempts in all, kWriteRetryPauseMs
+// apart. Answers 0 or the bus library's status of the last attempt, unchanged.
+constexpr int kWriteAttempts = 4;
+constexpr unsigned kWriteRetryPauseMs = 5;
+int EeWriteTransfer(uint8_t address, uint8_t offset, const uint8_t *buffer, int length);
+
 // Writes length bytes at offset in transfers of 4 bytes (the last one 1 to 4), in ascending
 // order, stopping at the first failure with 1. What was written stays written.
 int EeWriteBlock(uint8_t address, uint8_t offset, const uint8_t *buffer, int length);

@@ -259,6 +259,9 @@ void FrameDetach() {
     // machine answers by formatting it, and every record would be lost. (Where the system
     // ends the threads before detach, the wait returns at once.)
     PlatThreadWait(g_state.worker_thread);
+    // So does a write the bus cut off, while a process is still here to put it back.
+    SettleSerialArea();
+    UserAreaSettle(kUserDevice);
     I2C_Close();
     if (g_state.serial_view != nullptr) {
         PlatMappingUnmap(g_state.serial_mapping, g_state.serial_view);

@@ -109,8 +109,12 @@ QORASST_API int QORASST_CALL AssetGetSystemName(char *buffer, int size) {
 
 QORASST_API int QORASST_CALL AssetGetIPConfig(char **addresses, char **masks, char **gateway,
                                               int capacity) {
-    if (gateway != nullptr) *gateway = nullptr;
-    const bool want_addresses = capacity > 0 && addresses != nullptr && masks != nullptr;
+    // Every output is required, except arrays that are to hold no entries.
+    if (gateway == nullptr || (capacity > 0 && (addresses == nullptr || masks == nullptr))) {
+        return 0;
+    }
+    *gateway = nullptr;
+    const bool want_addresses = capacity > 0;
     std::vector<uint32_t> host;
     std::string table;
     if (!ReadSimulatedHost(&host, &table)) {
@@ -122,9 +126,10 @@ QORASST_API int QORASST_CALL AssetGetIPConfig(char **addresses, char **masks, ch
         }
         if (!PlatRouteTable(&table)) return 0;
     }
-    static_assert(sizeof(RouteRow) == 16);
-    std::vector<RouteRow> rows(kMaxRoutes);
-    const int row_count = ParseRouteTable(table.data(), table.size(), rows.data(), kMaxRoutes);
+    // The rows that decide, wherever they stand in the table, however long it is.
+    std::vector<RouteRow> rows(host.size() + 1);
+    const int row_count = ParseDecisiveRoutes(table.data(), table.size(), host.data(),
+                                              static_cast<int>(host.size()), rows.data());
     return FillIpConfig(host.data(), static_cast<int>(host.size()), rows.data(), row_count,
                         addresses, masks, gateway, capacity);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -36,6 +37,40 @@ uint32_t FromBytes(uint32_t host_order) {
     uint32_t value = 0;
     std::memcpy(&value, bytes, sizeof value);
     return value;
+}
+
+// Calls take(row) for each row of a routing table's text, in order, while it answers true.
+template <typename Take>
+void ForEachRouteRow(const char *text, size_t length, Take take) {
+    size_t at = 0;
+    while (at < length) {
+        // One read of a 255-byte line buffer: up to the newline, at most 254 characters.
+        char line[255];
+        size_t n = 0;
+        while (at < length && n < sizeof line - 1) {
+            const char c = text[at++];
+            line[n++] = c;
+            if (c == '\n') break;
+        }
+        line[n] = '\0';
+        const char *p = SkipSpaces(line);
+        if (!IsDigit(*p)) continue;
+        RouteRow row{};
+        row.destination = InetAddr(p);
+        if (row.destination == kInAddrNone) continue;
+        uint32_t *columns[3] = {&row.netmask, &row.gateway, &row.interface_addr};
+        for (uint32_t *column : columns) {
+            p = SkipSpaces(SkipNonSpaces(p));
+            *column = InetAddr(p);
+        }
+        if (!take(row)) return;
+    }
+}
+
+// A row that may give the address its mask.
+bool OnLink(const RouteRow &row, uint32_t address) {
+    return row.interface_addr == address && row.destination != 0 &&
+           (row.interface_addr & row.netmask) == row.destination;
 }
 
 char *DupText(const char *text) {
@@ -93,29 +128,36 @@ void InetNtoa(uint32_t address, char *out) {
 
 int ParseRouteTable(const char *text, size_t length, RouteRow *rows, int max) {
     int count = 0;
-    size_t at = 0;
-    while (at < length && count < max) {
-        // One read of a 255-byte line buffer: up to the newline, at most 254 characters.
-        char line[255];
-        size_t n = 0;
-        while (at < length && n < sizeof line - 1) {
-            const char c = text[at++];
-            line[n++] = c;
-            if (c == '\n') break;
-        }
-        line[n] = '\0';
-        const char *p = SkipSpaces(line);
-        if (!IsDigit(*p)) continue;
-        RouteRow row{};
-        row.destination = InetAddr(p);
-        if (row.destination == kInAddrNone) continue;
-        uint32_t *columns[3] = {&row.netmask, &row.gateway, &row.interface_addr};
-        for (uint32_t *column : columns) {
-            p = SkipSpaces(SkipNonSpaces(p));
-            *column = InetAddr(p);
-        }
+    if (max <= 0) return 0;
+    ForEachRouteRow(text, length, [&](const RouteRow &row) {
         rows[count++] = row;
-    }
+        return count < max;
+    });
+    return count;
+}
+
+int ParseDecisiveRoutes(const char *text, size_t length, const uint32_t *addresses,
+                        int address_count, RouteRow *rows) {
+    int count = 0;
+    RouteRow last_default{};
+    bool has_default = false;
+    std::vector<bool> given(static_cast<size_t>(address_count > 0 ? address_count : 0));
+    ForEachRouteRow(text, length, [&](const RouteRow &row) {
+        if (row.destination == 0 && row.netmask == 0) {
+            last_default = row;
+            has_default = true;
+            return true;
+        }
+        // The first entry of the address (a repeated address is answered alike).
+        int i = 0;
+        while (i < address_count && addresses[i] != row.interface_addr) ++i;
+        if (i < address_count && !given[static_cast<size_t>(i)] && OnLink(row, addresses[i])) {
+            given[static_cast<size_t>(i)] = true;
+            rows[count++] = row;
+        }
+        return true;
+    });
+    if (has_default) rows[count++] = last_default;
     return count;
 }
 
@@ -132,10 +174,8 @@ bool SelectGateway(const RouteRow *rows, int count, uint32_t *gateway) {
 
 bool SelectMask(const RouteRow *rows, int count, uint32_t address, uint32_t *mask) {
     for (int i = 0; i < count; ++i) {
-        const RouteRow &row = rows[i];
-        if (row.interface_addr == address && row.destination != 0 &&
-            (row.interface_addr & row.netmask) == row.destination) {
-            *mask = row.netmask;
+        if (OnLink(rows[i], address)) {
+            *mask = rows[i].netmask;
             return true;
         }
     }

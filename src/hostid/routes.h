@@ -31,6 +31,13 @@ void InetNtoa(uint32_t address, char *out);
 // most max rows; answers how many.
 int ParseRouteTable(const char *text, size_t length, RouteRow *rows, int max);
 
+// Reads every row of such a text but keeps only those that decide an answer for the host's
+// addresses: each address's first row that may give its mask (SelectMask), then the last
+// default row (SelectGateway). So no table is too long for its answers, and the answers are
+// those of the whole table. rows holds address_count + 1 entries; answers how many were kept.
+int ParseDecisiveRoutes(const char *text, size_t length, const uint32_t *addresses,
+                        int address_count, RouteRow *rows);
+
 // The gateway of the last row whose destination and netmask are both 0; false when none.
 bool SelectGateway(const RouteRow *rows, int count, uint32_t *gateway);
 // The netmask of the first row whose interface is the address, whose destination is not 0 and

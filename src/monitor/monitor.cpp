@@ -79,6 +79,7 @@ int ReadEdidFromEbda(uint8_t block[kEdidSize]) {
 }
 
 int DescriptorExport(char *buffer, int size, uint8_t tag, int missing) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (!edid_valid) return ASSET_ERR_NO_EDID;
     char text[kEdidTextRoom];
     const int length = EdidDescriptorText(edid_block, tag, text);
@@ -112,6 +113,7 @@ int MonitorGetSerialNumber(char *buffer, int size) {
 }
 
 extern "C" QORASST_API int QORASST_CALL MonitorGetEDIDBlock(unsigned char *buffer, int size) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (!edid_valid) return ASSET_ERR_NO_EDID;
     if (size <= 0) return ASSET_OK;
     const int n = size < kEdidSize ? size : kEdidSize;
@@ -120,6 +122,7 @@ extern "C" QORASST_API int QORASST_CALL MonitorGetEDIDBlock(unsigned char *buffe
 }
 
 extern "C" QORASST_API int QORASST_CALL MonitorGetManufacturer(char *buffer, int size) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (!edid_valid) return ASSET_ERR_NO_EDID;
     char text[4];
     EdidManufacturerText(edid_block, text);
@@ -132,6 +135,7 @@ extern "C" QORASST_API int QORASST_CALL MonitorGetProduct(char *buffer, int size
 }
 
 extern "C" QORASST_API int QORASST_CALL MonitorGetVersion(char *buffer, int size) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (!edid_valid) return ASSET_ERR_NO_EDID;
     char text[8];
     const int length = EdidVersionText(edid_block, text);
@@ -141,6 +145,9 @@ extern "C" QORASST_API int QORASST_CALL MonitorGetVersion(char *buffer, int size
 
 extern "C" QORASST_API int QORASST_CALL MonitorGetResolution(int index, int *width, int *height,
                                                              int *refresh, int *kind) {
+    if (width == nullptr || height == nullptr || refresh == nullptr || kind == nullptr) {
+        return ASSET_ERR_BAD_ARGUMENT;
+    }
     if (!edid_valid) return ASSET_ERR_NO_EDID;
     const ModeTable &table = Modes();
     if (index < 0 || index >= table.count) return ASSET_ERR_MODE_INDEX;

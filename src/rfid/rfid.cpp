@@ -5,8 +5,8 @@
 
 #include "QORasstW.h"
 #include "eeprom/eeprom.h"
-#include "state/state.h"
 #include "platform/hwlib.h"
+#include "state/state.h"
 
 namespace {
 
@@ -38,6 +38,7 @@ int RfIdDecode(const uint8_t block[kRfIdBlockSize], char *buffer) {
 }
 
 extern "C" QORASST_API int QORASST_CALL AssetGetRFID(char *buffer) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (!g_state.initialized) return ASSET_ERR_NOT_INITIALIZED;
     std::memset(buffer, 0, kRfIdTextSize);
     uint8_t block[kRfIdBlockSize];

@@ -23,6 +23,12 @@ void SetDiagText(const char *format, ...) {
     g_diag_lock.Release();
 }
 
+SharedExtras *SharedExtrasOf() {
+    static SharedExtras local;
+    if (g_state.serial_view == nullptr) return &local;
+    return reinterpret_cast<SharedExtras *>(g_state.serial_view + kSharedExtrasOffset);
+}
+
 void LayOutSerialCache(uint8_t struct_size, uint8_t count) {
     uint8_t *view = g_state.serial_view;
     const int records = struct_size * count;

@@ -64,6 +64,38 @@ struct AssetState {
 
 extern AssetState g_state;
 
+// Kept past the user-area cache in "QORasstW_SerNumCache" (bytes 616 to 1023, which no
+// geometry of the serial cache reaches), so that whichever process next reaches the bus
+// completes what a write cut off by a failing bus left: the bytes each area must hold again.
+// Read and written with the EEPROM mutex held.
+constexpr uint32_t kSharedExtrasOffset = 616;
+struct SharedExtras {
+    // User area: every offset marked in `marks` must hold bytes[offset]. All zero when no
+    // write is left to put back.
+    struct {
+        uint8_t pending;
+        uint8_t marks[31];
+        uint8_t bytes[248];
+    } user;
+    // Serial-number area at `address`: `length` bytes from `offset` must hold `bytes`, then
+    // the area checksum must balance.
+    struct {
+        uint8_t pending;
+        uint8_t address;
+        uint8_t offset;
+        uint8_t length;
+        uint8_t bytes[21];
+    } serial;
+    // The serial cache is behind the area: a reload after writes failed on the bus.
+    uint8_t serial_cache_stale;
+    // User area: a fingerprint of the area when a damage of it was last reported.
+    uint8_t reported;
+    uint8_t reported_hash[4];
+};
+static_assert(kSharedExtrasOffset + sizeof(SharedExtras) <= kMappingSize);
+// In the serial mapping; process-local while it is not mapped.
+SharedExtras *SharedExtrasOf();
+
 // Replaces diag_text with a formatted text; nothing reads it, it is kept for debugging.
 void SetDiagText(const char *format, ...)
 #if defined(__GNUC__)

@@ -50,6 +50,32 @@ TEST(Lifecycle, ProcessesStartingTogetherAllFindTheAreaTheFirstFormats) {
     }
 }
 
+// A caller's null pointer is refused before anything is done: a boolean export answers 0, a
+// coded one 104 (AssetGetIPConfig, a count: 0), nothing is written, and the library goes on
+// as if it had never been called.
+TEST(Lifecycle, NullPointersAreRefusedAndChangeNothing) {
+    TempMachine machine(Preset::kDemo);  // every source answers
+    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
+                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const std::vector<std::string> use = {"status", "get", "4",    "0", "get",
+                                          "14",     "0",   "uget", "FF"};
+    std::vector<std::string> careless = {"nulls"};
+    careless.insert(careless.end(), use.begin(), use.end());
+    const ChildResult r = RunChild(careless, env);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string boolean =
+        " AssetGetSerialNumber AssetSetSerialNumber AssetGetLoginName AssetGetSystemName "
+        "AssetGetIPConfig ";
+    const auto nulls = LinesStartingWith(r.out, "null ");
+    EXPECT_EQ(nulls.size(), 25u);
+    for (const std::string &line : nulls) {
+        const std::string name = line.substr(5, line.find(' ', 5) - 5);
+        const bool answers_0 = boolean.find(" " + name + " ") != std::string::npos;
+        EXPECT_EQ(line.substr(line.find(" rc=")), answers_0 ? " rc=0 kept" : " rc=104 kept");
+    }
+    EXPECT_EQ(r.out.substr(r.out.find("status")), RunChild(use, env).out);
+}
+
 // A namespace that makes an object name too long fails start-up at once, never cutting the
 // name (which made a mapping and its guard one object and hung the load) nor falling back on
 // the global names.

@@ -166,7 +166,8 @@ TEST(RouteTable, SelectsMasksAndTheGatewayFromTheRows) {
         std::istringstream words(c.host);
         for (std::string a; words >> a;) host.push_back(InetAddr(a.c_str()));
         RouteRow rows[kMaxRoutes];
-        const int n = ParseRouteTable(c.table.data(), c.table.size(), rows, kMaxRoutes);
+        const int n = ParseDecisiveRoutes(c.table.data(), c.table.size(), host.data(),
+                                          static_cast<int>(host.size()), rows);
         const auto fill = [&](char **addresses, char **masks, char **gateway, int capacity) {
             return FillIpConfig(host.data(), static_cast<int>(host.size()), rows, n, addresses,
                                 masks, gateway, capacity);
@@ -175,7 +176,7 @@ TEST(RouteTable, SelectsMasksAndTheGatewayFromTheRows) {
     }
 }
 
-TEST(RouteTable, ReadsLinesAsALineBufferDoesAndStopsAt256Rows) {
+TEST(RouteTable, ReadsLinesAsALineBufferDoes) {
     // A line of more than 254 characters is read in pieces; the second piece is a row here.
     const std::string long_line =
         std::string(250, ' ') + "x   10.0.0.0 255.0.0.0 1.1.1.1 2.2.2.2\n";
@@ -188,35 +189,33 @@ TEST(RouteTable, ReadsLinesAsALineBufferDoesAndStopsAt256Rows) {
     ASSERT_EQ(ParseRouteTable(short_row.data(), short_row.size(), rows, kMaxRoutes), 2);
     EXPECT_EQ(rows[0].gateway, 0u);
     EXPECT_EQ(rows[1].netmask, 0u);
-    std::string many;
-    for (int i = 0; i < 300; ++i) many += "1.2.3.4 0.0.0.0 0.0.0.0 0.0.0.0\n";
-    EXPECT_EQ(ParseRouteTable(many.data(), many.size(), rows, kMaxRoutes), kMaxRoutes);
 }
 
-// A simulated host of two addresses, the first on a network with a default route.
-const char kHostConf[] =
-    "# a host of two addresses\naddress 192.168.1.10\naddress 10.0.0.5\n"
-    "route Network Destination Netmask Gateway Interface\n"
-    "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10 20\n"
-    "route 192.168.1.0 255.255.255.0 192.168.1.10 192.168.1.10 20\n";
+// A simulated host of two addresses, the first on a network with a default route, its
+// on-link row behind 300 others (more than a table of 256 rows holds).
+std::string HostConf() {
+    std::string conf =
+        "# a host of two addresses\naddress 192.168.1.10\naddress 10.0.0.5\n"
+        "route Network Destination Netmask Gateway Interface\n"
+        "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10 20\n";
+    for (int i = 0; i < 300; ++i)
+        conf += "route 172.16." + std::to_string(i % 256) + ".0 255.255.255.0 192.168.1.1 " +
+                "192.168.1.10 20\n";
+    return conf + "route 192.168.1.0 255.255.255.0 192.168.1.10 192.168.1.10 20\n";
+}
 
 // The exports on a simulated host (its host.conf), the names from the fixture, and not one bus
 // transfer.
 TEST_F(MachineFixture, HostExportsAnswerFromTheSimulatedHostWithoutBusTraffic) {
     Registry registry(Fixture("names.reg"));
     g_state.is_nt = 1;
-    WriteTextFile(machine_.path() + "/host.conf", kHostConf);
+    WriteTextFile(machine_.path() + "/host.conf", HostConf());
     EXPECT_EQ(IpConfig(AssetGetIPConfig, 3),
               "2 192.168.1.10/255.255.255.0 10.0.0.5/ gw 192.168.1.1");
-    // Null arrays: 0, the gateway still reported; a null gateway output is left alone.
-    const auto no_arrays = [](char **, char **masks, char **gateway, int capacity) {
-        return AssetGetIPConfig(nullptr, masks, gateway, capacity);
+    const auto no_arrays = [](char **, char **, char **gateway, int) {
+        return AssetGetIPConfig(nullptr, nullptr, gateway, 0);  // arrays of no entries
     };
-    EXPECT_EQ(IpConfig(no_arrays, 3), "0 gw 192.168.1.1");
-    const auto no_gateway = [](char **addresses, char **masks, char **, int capacity) {
-        return AssetGetIPConfig(addresses, masks, nullptr, capacity);
-    };
-    EXPECT_EQ(IpConfig(no_gateway, 1), "1 192.168.1.10/255.255.255.0 gw -");
+    EXPECT_EQ(IpConfig(no_arrays, 0), "0 gw 192.168.1.1");
     char name[64];
     EXPECT_EQ(AssetGetLoginName(name, sizeof name) + AssetGetSystemName(name, sizeof name), 2);
     g_state.is_nt = 0;

@@ -97,6 +97,17 @@ TEST_F(SyncTest, DiskAtAnotherAddressIsDeletedThenAddedThenTheCacheReloaded) {
                                RecordWrite(0x10, Rec(0x79, Marked("WD-123")), after[8]),
                                {"R A8 00 256"}}));
     ExpectCacheTrueToDevice("reloaded");
+    // The bus refusing from transfer k on: once it answers, the next access leaves the area
+    // balanced (a new first process loads it) and the cache true to it.
+    for (uint64_t k = 1, transfers = Traffic().size(); k <= transfers; ++k) {
+        Start(Area({{0x78, Marked("WD-123")}}));
+        machine_.conf("fail_from", std::to_string(k));
+        Run();  // the collector's entry is in place by now
+        machine_.clearConf("fail_from");
+        Get(4, 0);
+        ExpectCacheTrueToDevice(std::to_string(k));
+        EXPECT_EQ(Load(), 0) << k;
+    }
 }
 
 // Module records follow the SPD EEPROMs of the first four module addresses: A0 with a serial

@@ -25,6 +25,49 @@ bool FileExists(const char *path) {
     return access(path, F_OK) == 0;
 }
 
+// What the pointer arguments that are not null lead to: 0x5A bytes a refusal leaves alone.
+struct Scratch {
+    unsigned char bytes[256];
+    char *addresses[2], *masks[2], *gateway;
+    int ints[4];
+};
+#define NULL_ROW(name, arg, call)                           \
+    {                                                       \
+        name, arg, [](Scratch &s) { return (void)s, call; } \
+    }
+const struct {
+    const char *name;
+    int arg;  // which argument is null
+    int (*call)(Scratch &);
+} kNullRows[] = {
+    NULL_ROW("AssetGetSerialNumber", 3, AssetGetSerialNumber(4, 0, nullptr)),
+    NULL_ROW("AssetGetSerialNumber2", 3, AssetGetSerialNumber2(4, 0, nullptr)),
+    NULL_ROW("AssetSetSerialNumber", 3, AssetSetSerialNumber(4, 0, nullptr)),
+    NULL_ROW("AssetGetUserAreaStruct", 1, AssetGetUserAreaStruct(nullptr, 0xFF)),
+    NULL_ROW("AssetSetUserAreaStruct", 1, AssetSetUserAreaStruct(nullptr)),
+    NULL_ROW("AssetGetLoginName", 1, AssetGetLoginName(nullptr, 64)),
+    NULL_ROW("AssetGetSystemName", 1, AssetGetSystemName(nullptr, 64)),
+    NULL_ROW("AssetGetIPConfig", 1, AssetGetIPConfig(nullptr, s.masks, &s.gateway, 2)),
+    NULL_ROW("AssetGetIPConfig", 2, AssetGetIPConfig(s.addresses, nullptr, &s.gateway, 2)),
+    NULL_ROW("AssetGetIPConfig", 3, AssetGetIPConfig(s.addresses, s.masks, nullptr, 2)),
+    NULL_ROW("AssetGetRFID", 1, AssetGetRFID(nullptr)),
+    NULL_ROW("VPDLoadData", 1, VPDLoadData(nullptr, s.ints)),
+    NULL_ROW("VPDLoadData", 2, VPDLoadData(s.bytes, nullptr)),
+    NULL_ROW("VPDGetSystem", 1, VPDGetSystem(nullptr, 23, s.bytes)),
+    NULL_ROW("VPDGetSystem", 3, VPDGetSystem(reinterpret_cast<char *>(s.bytes), 23, nullptr)),
+    NULL_ROW("VPDGetMotherboard", 1, VPDGetMotherboard(nullptr, 23, s.bytes)),
+    NULL_ROW("VPDGetMotherboard", 3,
+             VPDGetMotherboard(reinterpret_cast<char *>(s.bytes), 23, nullptr)),
+    NULL_ROW("MonitorGetEDIDBlock", 1, MonitorGetEDIDBlock(nullptr, 128)),
+    NULL_ROW("MonitorGetManufacturer", 1, MonitorGetManufacturer(nullptr, 64)),
+    NULL_ROW("MonitorGetProduct", 1, MonitorGetProduct(nullptr, 64)),
+    NULL_ROW("MonitorGetVersion", 1, MonitorGetVersion(nullptr, 64)),
+    NULL_ROW("MonitorGetResolution", 2, MonitorGetResolution(0, nullptr, s.ints, s.ints, s.ints)),
+    NULL_ROW("MonitorGetResolution", 3, MonitorGetResolution(0, s.ints, nullptr, s.ints, s.ints)),
+    NULL_ROW("MonitorGetResolution", 4, MonitorGetResolution(0, s.ints, s.ints, nullptr, s.ints)),
+    NULL_ROW("MonitorGetResolution", 5, MonitorGetResolution(0, s.ints, s.ints, s.ints, nullptr)),
+};
+
 // Runs one command starting at argv[i]; answers how many arguments it used, 0 if unknown.
 int RunCommand(int argc, char **argv, int i) {
     const std::string cmd = argv[i];
@@ -76,6 +119,17 @@ int RunCommand(int argc, char **argv, int i) {
     }
     if (cmd == "udirty") {
         std::printf("udirty rc=%d\n", AssetIsUserCacheDirty());
+        return 1;
+    }
+    if (cmd == "nulls") {  // every pointer argument of every export null in turn
+        for (const auto &row : kNullRows) {
+            Scratch s, untouched;
+            std::memset(&s, 0x5A, sizeof s);
+            std::memset(&untouched, 0x5A, sizeof untouched);
+            const int rc = row.call(s);
+            std::printf("null %s %d rc=%d %s\n", row.name, row.arg, rc,
+                        std::memcmp(&s, &untouched, sizeof s) == 0 ? "kept" : "written");
+        }
         return 1;
     }
     if (cmd == "sleep") {  // sleep MILLISECONDS

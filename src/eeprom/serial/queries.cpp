@@ -7,9 +7,9 @@
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
 #include "eeprom/serial/serial_text.h"
-#include "state/state.h"
 #include "monitor/monitor.h"
 #include "platform/thread.h"
+#include "state/state.h"
 
 int SerialCacheCount() {
     return g_state.eeprom_size < g_state.layout_count ? g_state.eeprom_size : g_state.layout_count;
@@ -25,6 +25,9 @@ int LookUpSerial(int devtype, int index, char *buffer, int *answer) {
         RefreshSerialCache(g_state.eeprom_addr, g_state.serial_type, g_state.serial_index,
                            g_state.serial_text);
     }
+    // While a write cut off part-way cannot be put back, the records may claim what the device
+    // does not hold: they are not answered from, nor is the VPD that stands in for them.
+    const bool settled = SettleSerialArea() == ASSET_OK;
     *answer = 1;
     switch (devtype) {
         case kTypeLiveModule: {
@@ -58,6 +61,7 @@ int LookUpSerial(int devtype, int index, char *buffer, int *answer) {
         default:
             break;
     }
+    if (!settled) return ASSET_ERR_BUS;
     // Whole values are compared, so that a type or index beyond a byte never stands for a
     // smaller one.
     const int count = SerialCacheCount();
@@ -79,12 +83,14 @@ int LookUpSerial(int devtype, int index, char *buffer, int *answer) {
 }  // namespace
 
 extern "C" QORASST_API int QORASST_CALL AssetGetSerialNumber(int devtype, int index, char *buffer) {
+    if (buffer == nullptr) return 0;
     int answer = 0;
     return LookUpSerial(devtype, index, buffer, &answer) == ASSET_OK ? answer : 0;
 }
 
 extern "C" QORASST_API int QORASST_CALL AssetGetSerialNumber2(int devtype, int index,
                                                               char *buffer) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     int answer = 0;
     return LookUpSerial(devtype, index, buffer, &answer);
 }
@@ -94,19 +100,22 @@ extern "C" QORASST_API int QORASST_CALL AssetIsSerialCacheDirty(void) {
     const uint8_t address = g_state.eeprom_addr;
     // Byte 8 balances byte 9: both change under the mutex, as every checksum update does.
     EeLock lock;
-    if (!lock.held()) return 0;
+    if (!lock.held() || SettleSerialArea() != ASSET_OK) return 0;
     uint8_t flags = 0;
     if (EeReadBlock(address, kSerialOffsetFlags, &flags, 1) != 0) return 0;
     if ((flags & 1) == 0) return 0;
     uint8_t sum = 0;
     if (EeReadBlock(address, kSerialOffsetChecksum, &sum, 1) != 0) return 1;
     const auto cleared = static_cast<uint8_t>(flags & ~1);
-    if (EeWriteBlock(address, kSerialOffsetFlags, &cleared, 1) != 0) return 1;
     const auto balanced = static_cast<uint8_t>(sum + flags - cleared);
-    if (EeWriteBlock(address, kSerialOffsetChecksum, &balanced, 1) != 0) {
-        // Put the flag back rather than leave an area whose checksum no longer balances;
-        // the next check tries again.
-        EeWriteBlock(address, kSerialOffsetFlags, &flags, 1);
+    SerialWriteBegin(address, kSerialOffsetFlags, &flags, 1);
+    if (EeWriteBlock(address, kSerialOffsetFlags, &cleared, 1) != 0 ||
+        EeWriteBlock(address, kSerialOffsetChecksum, &balanced, 1) != 0) {
+        // The flag goes back rather than leave an area that no longer balances; the next
+        // check sees it again.
+        SettleSerialArea();
+        return 1;
     }
+    SerialWriteDone();
     return 1;
 }

@@ -28,18 +28,39 @@ uint8_t RecordOffset(uint8_t struct_size, int slot) {
 }
 
 // Writes a whole record over what the slot held (old_bytes, all S of them), keeps the area
-// checksum balanced and reads the record back.
+// checksum balanced and reads the record back. Whatever fails, the slot is put back as it was
+// (now, or by the next access that reaches the bus).
 int ReplaceRecord(uint8_t address, uint8_t struct_size, uint8_t offset, const uint8_t *old_bytes,
-                  uint8_t key, const uint8_t *text, SerialWriteOutcome *outcome) {
+                  uint8_t key, const uint8_t *text) {
     uint8_t record[kSerialMaxStructSize];
     record[0] = key;
     std::memcpy(record + 1, text, struct_size - 1u);
     const uint8_t delta =
         static_cast<uint8_t>(ByteSum(old_bytes, struct_size) - ByteSum(record, struct_size));
-    if (outcome != nullptr) outcome->touched = true;
-    if (EeWriteBlock(address, offset, record, struct_size) != 0) return ASSET_ERR_BUS;
-    if (EeAdjustChecksum(address, kSerialOffsetChecksum, delta) != 0) return ASSET_ERR_BUS;
-    return EeVerifyRecord(address, offset, record, struct_size);
+    SerialWriteBegin(address, offset, old_bytes, struct_size);
+    int result = ASSET_ERR_BUS;
+    if (EeWriteBlock(address, offset, record, struct_size) == 0 &&
+        EeAdjustChecksum(address, kSerialOffsetChecksum, delta) == 0) {
+        result = EeVerifyRecord(address, offset, record, struct_size);
+    }
+    if (result == ASSET_OK) {
+        SerialWriteDone();
+    } else {
+        SettleSerialArea();
+    }
+    return result;
+}
+
+// The cache from a whole area read in one transfer.
+void FillCache(const uint8_t *area, uint8_t struct_size, uint8_t eeprom_size, uint8_t *types,
+               uint8_t *indexes, char **texts) {
+    for (int i = 0; i < eeprom_size; ++i) {
+        const uint8_t *record = area + RecordOffset(struct_size, i);
+        types[i] = static_cast<uint8_t>(record[0] >> 3);
+        indexes[i] = static_cast<uint8_t>(record[0] & 7);
+        std::memcpy(texts[i], record + 1, struct_size - 1u);
+        texts[i][struct_size - 1] = 0;
+    }
 }
 
 // expected_key: -1, or the key the slot must still hold for the write to go ahead.
@@ -48,13 +69,14 @@ int WriteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint
                      SerialWriteOutcome *outcome) {
     if (int refusal = RecordWriteRefusal(address, version, device_index)) return refusal;
     if (struct_size < 2 || struct_size > kSerialMaxStructSize) return ASSET_ERR_CHECKSUM;
+    if (SettleSerialArea() != ASSET_OK) return ASSET_ERR_BUS;
     if (outcome != nullptr) outcome->slot = slot;
     const uint8_t offset = RecordOffset(struct_size, slot);
     uint8_t old_bytes[kSerialMaxStructSize];
     if (EeReadBlock(address, offset, old_bytes, struct_size) != 0) return ASSET_ERR_BUS;
     if (expected_key >= 0 && old_bytes[0] != expected_key) return ASSET_ERR_VERIFY_KEY;
     return ReplaceRecord(address, struct_size, offset, old_bytes, SerialKey(devtype, device_index),
-                         text, outcome);
+                         text);
 }
 
 // Visits the slots from 0 upward, one 1-byte read of each key, up to the first that holds
@@ -103,18 +125,12 @@ int LoadSerialCache(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, u
     if (version != kSerialVersion) return ASSET_ERR_VERSION;
     if (!SerialGeometryUsable(struct_size, eeprom_size)) return ASSET_ERR_CHECKSUM;
     EeLock lock;
-    if (!lock.held()) return ASSET_ERR_BUS;
+    if (!lock.held() || SettleSerialArea() != ASSET_OK) return ASSET_ERR_BUS;
     uint8_t area[kDeviceBytes];
     const int length = kSerialRecordsOffset + eeprom_size * struct_size;
     if (EeReadBlock(address, 0, area, length) != 0) return ASSET_ERR_BUS;
     if (ByteSum(area, static_cast<size_t>(length)) != 0) return ASSET_ERR_CHECKSUM;
-    for (int i = 0; i < eeprom_size; ++i) {
-        const uint8_t *record = area + RecordOffset(struct_size, i);
-        types[i] = static_cast<uint8_t>(record[0] >> 3);
-        indexes[i] = static_cast<uint8_t>(record[0] & 7);
-        std::memcpy(texts[i], record + 1, struct_size - 1u);
-        texts[i][struct_size - 1] = 0;
-    }
+    FillCache(area, struct_size, eeprom_size, types, indexes, texts);
     return ASSET_OK;
 }
 
@@ -152,7 +168,7 @@ int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, ui
     if (int refusal = RecordWriteRefusal(address, version, device_index)) return refusal;
     if (!SerialGeometryUsable(struct_size, eeprom_size)) return ASSET_ERR_CHECKSUM;
     EeLock lock;
-    if (!lock.held()) return ASSET_ERR_BUS;
+    if (!lock.held() || SettleSerialArea() != ASSET_OK) return ASSET_ERR_BUS;
     const uint8_t key = SerialKey(devtype, device_index);
 
     int slot = -1;
@@ -175,7 +191,7 @@ int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, ui
         0) {
         return ASSET_ERR_BUS;
     }
-    return ReplaceRecord(address, struct_size, offset, old_bytes, key, text, outcome);
+    return ReplaceRecord(address, struct_size, offset, old_bytes, key, text);
 }
 
 int AddEntry(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, uint8_t version,
@@ -202,6 +218,65 @@ int DeleteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uin
 
 int DeleteEntry(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot) {
     return DeleteEntryReport(address, struct_size, version, slot, -1, nullptr);
+}
+
+void SerialWriteBegin(uint8_t address, uint8_t offset, const uint8_t *old_bytes, uint8_t length) {
+    SharedExtras *x = SharedExtrasOf();
+    x->serial.address = address;
+    x->serial.offset = offset;
+    x->serial.length = length;
+    std::memcpy(x->serial.bytes, old_bytes, length);
+    x->serial.pending = 1;
+}
+
+void SerialWriteDone() {
+    SharedExtrasOf()->serial = {};
+}
+
+void SerialCacheStale() {
+    EeLock lock;
+    SharedExtrasOf()->serial_cache_stale = 1;
+}
+
+int SettleSerialArea() {
+    SharedExtras *x = SharedExtrasOf();
+    if (x->serial.pending == 0 && x->serial_cache_stale == 0) return ASSET_OK;
+    EeLock lock;
+    if (!lock.held()) return ASSET_ERR_BUS;
+    uint8_t address = g_state.eeprom_addr;
+    if (x->serial.pending != 0) {
+        address = x->serial.address;
+        if (EeWriteBlock(address, x->serial.offset, x->serial.bytes, x->serial.length) != 0) {
+            return ASSET_ERR_BUS;
+        }
+    } else if (x->serial_cache_stale == 0) {
+        return ASSET_OK;  // another process was first
+    }
+    uint8_t s = 0, n = 0, version = 0;
+    const int header = ReadHeader(address, &s, &n, &version);
+    if (header == ASSET_ERR_BUS) return ASSET_ERR_BUS;
+    // Records and the flags byte lie behind the header: with the header gone there is no
+    // area this write could have unbalanced.
+    if (header == ASSET_OK) {
+        uint8_t area[kDeviceBytes];
+        const int length = kSerialRecordsOffset + n * s;
+        if (EeReadBlock(address, 0, area, length) != 0) return ASSET_ERR_BUS;
+        const uint8_t sum = ByteSum(area, static_cast<size_t>(length));
+        if (sum != 0) {
+            area[kSerialOffsetChecksum] = static_cast<uint8_t>(area[kSerialOffsetChecksum] - sum);
+            if (EeWriteBlock(address, kSerialOffsetChecksum, &area[kSerialOffsetChecksum], 1) !=
+                0) {
+                return ASSET_ERR_BUS;
+            }
+        }
+        if (address == g_state.eeprom_addr && version == kSerialVersion &&
+            s == g_state.layout_struct_size && n == g_state.layout_count) {
+            FillCache(area, s, n, g_state.serial_type, g_state.serial_index, g_state.serial_text);
+        }
+    }
+    SerialWriteDone();
+    x->serial_cache_stale = 0;
+    return ASSET_OK;
 }
 
 int ReadModuleSerial(uint8_t address, char *out) {

@@ -42,11 +42,10 @@ int DeleteEntry(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t s
 // out: at least 23 bytes.
 int ReadModuleSerial(uint8_t address, char *out);
 
-// What a record write did to the device, so that a caller can keep its cache true to it:
-// the slot it addressed (-1 when none was chosen) and whether any write transfer was tried.
+// The slot a record write addressed (-1 when none was chosen), so that a caller can keep its
+// cache true to the device.
 struct SerialWriteOutcome {
     int slot = -1;
-    bool touched = false;
 };
 int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, uint8_t version,
                    uint8_t devtype, uint8_t device_index, const uint8_t *text,
@@ -55,3 +54,16 @@ int AddEntryReport(uint8_t address, uint8_t struct_size, uint8_t eeprom_size, ui
 // write anyway); a slot that holds another key by then is left alone with 5. -1: any key.
 int DeleteEntryReport(uint8_t address, uint8_t struct_size, uint8_t version, uint8_t slot,
                       int expected_key, SerialWriteOutcome *outcome);
+
+// A write the bus cuts off part-way must not leave an area that no longer balances (the next
+// start-up would format it). Before its first transfer a writer notes what the bytes it
+// changes held (in the shared mapping, so that any process can finish the job), and drops
+// the note once its bytes and the area checksum are through.
+void SerialWriteBegin(uint8_t address, uint8_t offset, const uint8_t *old_bytes, uint8_t length);
+void SerialWriteDone();
+// Puts back what a noted write left cut off, balances the area checksum and reloads the cache
+// from the device, as it does for a cache marked stale (a reload the bus refused after
+// writes). 0 when nothing is left to do (no bus traffic then), 1 while the bus refuses. Takes
+// the EEPROM mutex.
+int SettleSerialArea();
+void SerialCacheStale();

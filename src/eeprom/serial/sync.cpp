@@ -153,8 +153,11 @@ void SerialSyncThread(void *params) {
     bool changed = SyncDiskGroup(area, 0, kTypeIdeDisk);
     changed = SyncDiskGroup(area, 1, kTypeScsiDisk) || changed;
     changed = SyncModuleGroup(area) || changed;
-    if (changed) {
-        LoadSerialCache(area.address, area.struct_size, area.eeprom_size, area.version,
-                        g_state.serial_type, g_state.serial_index, g_state.serial_text);
+    // A reload the bus refuses is left to the next access: until then the cache may claim
+    // records the thread deleted.
+    if (changed && LoadSerialCache(area.address, area.struct_size, area.eeprom_size, area.version,
+                                   g_state.serial_type, g_state.serial_index,
+                                   g_state.serial_text) == ASSET_ERR_BUS) {
+        SerialCacheStale();
     }
 }

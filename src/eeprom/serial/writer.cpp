@@ -31,16 +31,6 @@ bool ReloadCache(const AreaHeader &area) {
                            g_state.serial_text) == ASSET_OK;
 }
 
-// After a failed write the record addressed may hold anything from the old to the new bytes.
-// Take the device's word for it when the area still balances; otherwise the cache stops
-// claiming a record there.
-void ForgetFailedWrite(const AreaHeader &area, const SerialWriteOutcome &outcome) {
-    if (!outcome.touched || outcome.slot < 0 || outcome.slot >= area.eeprom_size) return;
-    if (ReloadCache(area)) return;
-    g_state.serial_type[outcome.slot] = 0;
-    g_state.serial_index[outcome.slot] = 0;
-}
-
 // The record written went to slot outcome.slot of the device; the cache slot of the same
 // number shows it. A cache slot that claimed the key elsewhere was out of step.
 void RecordWritten(const AreaHeader &area, int cached_slot, const SerialWriteOutcome &outcome,
@@ -86,19 +76,14 @@ int WriteUnderLock(int devtype, int device_index, bool erase, const uint8_t *wor
             const int result =
                 DeleteEntryReport(area.address, area.struct_size, area.version,
                                   static_cast<uint8_t>(cached), SerialKey(type, index), &outcome);
-            if (result != ASSET_OK) {
-                ForgetFailedWrite(area, outcome);
-                return 0;
-            }
+            // A failed write is put back as it was (SettleSerialArea), the cache with it.
+            if (result != ASSET_OK) return 0;
             SetCacheSlot(area, cached, 0, 0, kSerialDeleteFiller);
             return 1;
         }
         const int result = AddEntryReport(area.address, area.struct_size, area.eeprom_size,
                                           area.version, type, index, working, &outcome);
-        if (result != ASSET_OK) {
-            ForgetFailedWrite(area, outcome);
-            return 0;
-        }
+        if (result != ASSET_OK) return 0;
         RecordWritten(area, cached, outcome, type, index, working);
         return 1;
     }
@@ -117,7 +102,6 @@ int WriteUnderLock(int devtype, int device_index, bool erase, const uint8_t *wor
     if (result != ASSET_OK) {
         SetDiagText("AddEntry retval = %d", result);
         SetDiagText("bad");
-        ForgetFailedWrite(area, outcome);
         return 0;
     }
     SetDiagText("Past AddEntry");

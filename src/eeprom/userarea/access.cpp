@@ -12,6 +12,8 @@ namespace {
 
 // The part of the dirty check that runs with the mutex held.
 int UserCacheDirty() {
+    // A write another access left cut off: the device is not what the cache holds.
+    if (UserAreaSettle(kUserDevice) != 0) return 1;
     uint8_t flags = 0;
     uint8_t sum = 0;
     if (EeReadBlock(kUserDevice, kUserOffsetFlags, &flags, 1) != 0) return 0;
@@ -20,14 +22,21 @@ int UserCacheDirty() {
     // module's SPD EEPROM answers there on some boards): it is compared, never written.
     if ((flags & 1) != 0 && UserAreaHeaderUsable(g_state.user_area)) {
         const auto cleared = static_cast<uint8_t>(flags & ~1);
-        if (EeWriteBlock(kUserDevice, kUserOffsetFlags, &cleared, 1) != 0) return 1;
         // The flag's bit leaves the area: the checksum takes it back so the area balances.
         const auto balanced = static_cast<uint8_t>(sum + 1);
-        if (EeWriteBlock(kUserDevice, kUserOffsetAreaSum, &balanced, 1) != 0) {
-            // Put the flag back rather than leave an area that no longer balances (which the
-            // next start-up would format); the next check tries again.
-            EeWriteBlock(kUserDevice, kUserOffsetFlags, &flags, 1);
+        uint8_t old[kUserAreaSize] = {};
+        old[kUserOffsetAreaSum] = sum;
+        old[kUserOffsetFlags] = flags;
+        static const uint8_t kOffsets[] = {kUserOffsetFlags, kUserOffsetAreaSum};
+        UserWriteBegin(old, kOffsets, 2);
+        if (EeWriteBlock(kUserDevice, kUserOffsetFlags, &cleared, 1) != 0 ||
+            EeWriteBlock(kUserDevice, kUserOffsetAreaSum, &balanced, 1) != 0) {
+            // Both go back rather than leave an area that no longer balances (which the next
+            // start-up would format); the next check tries again.
+            UserAreaSettle(kUserDevice);
+            return 1;
         }
+        UserWriteDone();
         return 1;
     }
     // A cache that holds no area yet (another process may be loading it at start-up, or
@@ -36,10 +45,13 @@ int UserCacheDirty() {
     return sum != g_state.user_area[kUserOffsetAreaSum] ? 1 : 0;
 }
 
-// Not initialised: 101. Otherwise the cache is brought in line when the device changed.
+// The cache is brought in line when the device changed. A write left cut off is put back
+// first; while the bus refuses that, the access answers the status of the refused write.
 int BeginAccess() {
-    if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
-    if (UserCacheDirty() != 0) UserAreaReload(kUserDevice, g_state.user_area);
+    const bool was_cut_off = SharedExtrasOf()->user.pending != 0;
+    if (const int status = UserAreaSettle(kUserDevice)) return status;
+    // What was put back may differ from the cache (a reload's repair was cut off): reread it.
+    if (UserCacheDirty() != 0 || was_cut_off) UserAreaReload(kUserDevice, g_state.user_area);
     return ASSET_OK;
 }
 
@@ -54,9 +66,10 @@ extern "C" QORASST_API int QORASST_CALL AssetIsUserCacheDirty(void) {
 
 extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *buffer,
                                                                unsigned char type) {
+    if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
     EeLock lock;
-    int result = lock.held() ? BeginAccess() : ASSET_ERR_BUS;
+    int result = lock.held() && BeginAccess() == ASSET_OK ? ASSET_OK : ASSET_ERR_BUS;
     if (result == ASSET_OK) {
         result = UserAreaFindStruct(g_state.user_area, type, kUserVersion, buffer, nullptr);
     }
@@ -65,6 +78,7 @@ extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *bu
 }
 
 extern "C" QORASST_API int QORASST_CALL AssetSetUserAreaStruct(const unsigned char *structure) {
+    if (structure == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;

@@ -153,13 +153,11 @@ int UserAreaFindStruct(const uint8_t *image, uint8_t type, uint8_t version, uint
     return 9;
 }
 
-int UserAreaPlanPut(uint8_t *image, uint8_t version, const uint8_t *structure, UserPutPlan *plan) {
-    plan->count = 0;
-    const uint8_t type = structure[0];
+namespace {
+
+// The store of `structure` over the one at pos (-1: none there, it is appended).
+int PlanAt(uint8_t *image, const uint8_t *structure, int pos, UserPutPlan *plan) {
     const int n = structure[1];
-    uint8_t pos = 0;
-    const int found = UserAreaFindStruct(image, type, version, nullptr, &pos);
-    if (found != 0 && found != 9) return found;
     // A size of 1 is no structure: stored, it would stop every later walk.
     if (n == 1) return 10;
     const int used = image[kUserOffsetUsed];
@@ -167,7 +165,7 @@ int UserAreaPlanPut(uint8_t *image, uint8_t version, const uint8_t *structure, U
         plan->offsets[plan->count++] = static_cast<uint8_t>(offset);
     };
 
-    if (found == 0 && image[pos + 1] == n) {  // same size: in place
+    if (pos >= 0 && image[pos + 1] == n) {  // same size: in place
         const uint8_t old_sum = ByteSum(image + pos, static_cast<size_t>(n));
         std::memcpy(image + pos, structure, static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) write(pos + i);
@@ -176,7 +174,7 @@ int UserAreaPlanPut(uint8_t *image, uint8_t version, const uint8_t *structure, U
         write(kUserOffsetAreaSum);
         return 0;
     }
-    if (found == 0) {  // another size: the ones behind move up, this one goes to the end
+    if (pos >= 0) {  // another size: the ones behind move up, this one goes to the end
         const int c = image[pos + 1];
         if (n > kUserAreaSize - used + c) return 4;
         const int t = used - c - pos;
@@ -207,4 +205,28 @@ int UserAreaPlanPut(uint8_t *image, uint8_t version, const uint8_t *structure, U
     image[kUserOffsetHeaderSum] = static_cast<uint8_t>(image[kUserOffsetHeaderSum] - n);
     write(kUserOffsetHeaderSum);
     return 0;
+}
+
+}  // namespace
+
+int UserAreaPlanPut(uint8_t *image, uint8_t version, const uint8_t *structure, UserPutPlan *plan) {
+    plan->count = 0;
+    uint8_t pos = 0;
+    const int found = UserAreaFindStruct(image, structure[0], version, nullptr, &pos);
+    if (found != 0 && found != 9) return found;
+    return PlanAt(image, structure, found == 0 ? pos : -1, plan);
+}
+
+int UserAreaPlanReplace(uint8_t *image, uint8_t version, uint8_t position, const uint8_t *structure,
+                        UserPutPlan *plan) {
+    plan->count = 0;
+    if (version != kUserVersion) return 3;
+    // Only a structure the walk reaches whole can be replaced.
+    int off = kUserStructsOffset;
+    const int used = UserAreaHeaderUsable(image) ? image[kUserOffsetUsed] : 0;
+    while (off < position && off + 1 < used && image[off + 1] >= 2) off += image[off + 1];
+    if (off != position || off + 1 >= used || image[off + 1] < 2 || off + image[off + 1] > used) {
+        return 10;
+    }
+    return PlanAt(image, structure, position, plan);
 }

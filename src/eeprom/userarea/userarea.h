@@ -73,6 +73,11 @@ struct UserPutPlan {
 };
 // 0, or 3, 4 (no room), 10 (refused; the image is then unchanged).
 int UserAreaPlanPut(uint8_t *image, uint8_t version, const uint8_t *structure, UserPutPlan *plan);
+// The same store over the structure that starts at position, whatever its type (a load's
+// repair of a damaged structure that is not the first of its type); 10 when no structure the
+// walk reaches starts there.
+int UserAreaPlanReplace(uint8_t *image, uint8_t version, uint8_t position, const uint8_t *structure,
+                        UserPutPlan *plan);
 
 // ---- the device -------------------------------------------------------------------------
 
@@ -82,8 +87,17 @@ int UserAreaFormat(uint8_t device);
 int UserAreaLoad(uint8_t device, uint8_t version, uint8_t *cache);
 int UserAreaReload(uint8_t device, uint8_t *cache);
 // Stores one structure into image and device. A failed write answers the bus status as it
-// came and leaves the image as it was before the call.
+// came and leaves the image as it was before the call; the next access that reaches the bus
+// puts the device back to it (UserAreaSettle).
 int UserAreaPutStruct(uint8_t device, uint8_t version, uint8_t *image, const uint8_t *structure);
+// A write cut off by a failing bus must not leave an area that no longer balances (the next
+// start-up would format it): before its first transfer a writer notes, in the shared mapping,
+// what the bytes it changes held (old[offset] for each offset listed), and drops the note
+// when it is through. UserAreaSettle puts the bytes back: 0 when nothing is left to do (no
+// bus traffic then), else the status of the write that failed. Takes the EEPROM mutex.
+void UserWriteBegin(const uint8_t *old, const uint8_t *offsets, int count);
+void UserWriteDone();
+int UserAreaSettle(uint8_t device);
 // Start-up: read the header (formatting a blank or unreadable area), load (formatting and
 // loading once more when that fails). 0 when the cache was loaded; *version gets the
 // version the header handed out.

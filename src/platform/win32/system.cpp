@@ -38,6 +38,10 @@ unsigned long PlatLastError() {
     return GetLastError();
 }
 
+void PlatSleep(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
+
 void PlatYield() {
     Sleep(0);
 }
