@@ -228,6 +228,8 @@ const char *ResultText(int code) {
             return "no record and no other source for this device";
         case 103:
             return "the index must be 0 for this device type";
+        case 104:
+            return "a pointer argument is null";
         default:
             return "failure reported by the bus library";
     }

@@ -267,7 +267,8 @@ TEST(RealBackendInTheLibrary, WithWritesOffNoWriteReachesTheKernelAndTheReportSa
     for (uint8_t a : {uint8_t{0xA8}, uint8_t{0xAA}}) machine.setDevice(a, spd);
     const std::string report = RunChildProgram("qorasst", {"report"}, KernelEnv(machine, true)).out;
     EXPECT_EQ(FirstStore(KernelLog(machine)), "");
-    EXPECT_NE(report.find("on; 2 refused to 0xA8, 0xAA, whose first bytes read as a memory module"),
+    // (How many refusals depends on the library's retries; which devices and why does not.)
+    EXPECT_NE(report.find(" refused to 0xA8, 0xAA, whose first bytes read as a memory module"),
               std::string::npos)
         << report;
     // The same board with erased EEPROMs there is formatted: the test would see a write.

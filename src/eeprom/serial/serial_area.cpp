@@ -246,7 +246,14 @@ int SettleSerialArea() {
     uint8_t address = g_state.eeprom_addr;
     if (x->serial.pending != 0) {
         address = x->serial.address;
-        if (EeWriteBlock(address, x->serial.offset, x->serial.bytes, x->serial.length) != 0) {
+        // Written only where the device does not hold them: a write refused at its first
+        // transfer left nothing to put back.
+        uint8_t now[sizeof x->serial.bytes];
+        if (EeReadBlock(address, x->serial.offset, now, x->serial.length) != 0) {
+            return ASSET_ERR_BUS;
+        }
+        if (std::memcmp(now, x->serial.bytes, x->serial.length) != 0 &&
+            EeWriteBlock(address, x->serial.offset, x->serial.bytes, x->serial.length) != 0) {
             return ASSET_ERR_BUS;
         }
     } else if (x->serial_cache_stale == 0) {

@@ -149,8 +149,13 @@ int UserAreaSettle(uint8_t device) {
     EeLock lock;
     if (!lock.held()) return 1;
     if (x->user.pending == 0) return 0;  // another process was first
+    // Only what the device does not hold is written: a write refused at its first transfer
+    // (writes off, a device that never answers) left nothing to put back.
+    uint8_t now[kUserAreaSize];
+    if (EeReadBlock(device, 0, now, kUserAreaSize) != 0) return 1;
     for (int offset = 0; offset < kUserAreaSize; ++offset) {
         if ((x->user.marks[offset / 8] >> offset % 8 & 1) == 0) continue;
+        if (now[offset] == x->user.bytes[offset]) continue;
         const int status = WriteByte(device, offset, x->user.bytes[offset]);
         if (status != 0) return status;
     }
