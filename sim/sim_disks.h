@@ -22,6 +22,7 @@ struct SimDisk {
     std::optional<std::array<std::uint8_t, 2>> miniport;  // presence bytes of targets 0 and 1
     std::optional<std::uint8_t> passthrough;              // pass-through answers, SCSI status
     std::optional<std::array<std::uint8_t, 4>> address;   // port, path id, target id, LUN
+    unsigned delay_ms = 0;                                // how long every request takes
 };
 
 inline constexpr int kDiskDrives = 24;

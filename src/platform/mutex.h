@@ -8,5 +8,7 @@ struct PlatMutex;
 PlatMutex *PlatMutexCreate(const char *name);
 // Waits without time-out. A null mutex returns false at once; otherwise true once held.
 bool PlatMutexAcquire(PlatMutex *mutex);
+// Waits at most `milliseconds`; true once held.
+bool PlatMutexAcquireFor(PlatMutex *mutex, unsigned milliseconds);
 void PlatMutexRelease(PlatMutex *mutex);
 void PlatMutexClose(PlatMutex *mutex);

@@ -15,3 +15,6 @@ bool PlatObjectName(const char *base, char *out, size_t out_size);
 
 // The calling thread's last system error number (GetLastError / errno), for diagnostics.
 unsigned long PlatLastError();
+
+// Suspends the calling thread for at least `milliseconds`.
+void PlatSleep(unsigned milliseconds);

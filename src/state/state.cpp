@@ -1,16 +1,30 @@
 #include "state/state.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/lock.h"
+#include "platform/system.h"
 
 AssetState g_state;
 
 namespace {
 PlatSpinLock g_diag_lock;  // threads of every export write the text
+std::atomic<bool> g_startup_pending{false};
 }  // namespace
+
+void SetStartupPending(bool pending) {
+    g_startup_pending.store(pending);
+}
+
+void AwaitStartup(unsigned milliseconds) {
+    constexpr unsigned kStep = 5;
+    for (unsigned waited = 0; g_startup_pending.load() && waited < milliseconds; waited += kStep) {
+        PlatSleep(kStep);
+    }
+}
 
 void SetDiagText(const char *format, ...) {
     char text[kDiagSize];

@@ -8,11 +8,17 @@
 //                        print each value of the machine registry's KEY that enumerates with
 //                        buffers of those sizes as "INDEX NAME TYPE HEX", then QUERY's as
 //                        "QUERY TYPE HEX" ("QUERY -" when it fails); "absent" without the key
+//   attach [READY GO]    run start-up as a loader does, the activity hook standing in for the
+//                        loader's lock (an activity waits until start-up has returned); print
+//                        the activities that ran before it returned and after it, then the
+//                        user area's "Network" and "User" structures. With READY and GO a
+//                        message is shown by creating READY and waiting for GO.
 #include <signal.h>
 #ifdef _WIN32
 #include <windows.h>  // no signals: dying is terminating oneself
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -22,10 +28,16 @@
 #include <thread>
 #include <vector>
 
+#include "QORasstW.h"
+#include "eeprom/userarea/userarea.h"
+#include "frame/frame.h"
+#include "platform/activity.h"
 #include "platform/mapping.h"
 #include "platform/mutex.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/thread.h"
+#include "state/state.h"
 
 namespace {
 
@@ -108,6 +120,51 @@ int Reg(const char *path, uint32_t name_size, uint32_t data_size, const char *qu
     return 0;
 }
 
+bool Exists(const char *path) {
+    if (FILE *f = std::fopen(path, "r")) {
+        std::fclose(f);
+        return true;
+    }
+    return false;
+}
+
+std::atomic<bool> g_returned{false};
+std::string g_inside, g_after;  // activities before and after start-up returned
+const char *g_ready = nullptr, *g_go = nullptr;
+
+void Note(const char *name) {
+    // Like a thread that needs the loader's lock, an activity waits for start-up to return;
+    // one that runs inside start-up itself is let go after 5 seconds.
+    for (int i = 0; i < 500 && !g_returned; ++i) PlatSleep(10);
+    (g_returned ? g_after : g_inside) += std::string(" ") + name;
+}
+
+int Attach() {
+    PlatSetActivityHook([](PlatActivity a) {
+        Note(a == PlatActivity::kHostAddresses ? "addresses"
+             : a == PlatActivity::kRouteTable  ? "routes"
+                                               : "message");
+    });
+    if (g_go != nullptr) {
+        SetUserMessageSink([](const char *) {
+            Note("message");
+            if (FILE *f = std::fopen(g_ready, "w")) std::fclose(f);
+            for (int i = 0; i < 6000 && !Exists(g_go); ++i) PlatSleep(10);
+        });
+    }
+    FrameAttach();
+    g_returned = true;
+    unsigned char network[256] = {}, user[256] = {};
+    const int rc_network = AssetGetUserAreaStruct(network, 0xFA);
+    const int rc_user = AssetGetUserAreaStruct(user, 0xFF);
+    PlatThreadWait(g_state.startup_thread);
+    std::printf("inside:%s\nafter:%s\nuget FA rc=%d\nuget FF rc=%d ", g_inside.c_str(),
+                g_after.c_str(), rc_network, rc_user);
+    for (int k = 0; k < user[1]; ++k) std::printf("%02X", user[k]);
+    std::printf("\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -122,6 +179,12 @@ int main(int argc, char **argv) {
     if (command == "reg" && argc > 4) {
         return Reg(argv[2], Number(argv[3]), Number(argv[4]), argc > 5 ? argv[5] : nullptr);
     }
-    std::fprintf(stderr, "usage: die | hold MS [READY] | map SIZE [crash] | reg KEY N D [QUERY]\n");
+    if (command == "attach") {
+        if (argc > 3) g_ready = argv[2], g_go = argv[3];
+        return Attach();
+    }
+    std::fprintf(stderr,
+                 "usage: die | hold MS [READY] | map SIZE [crash] | reg KEY N D [QUERY] | "
+                 "attach [READY GO]\n");
     return 64;
 }

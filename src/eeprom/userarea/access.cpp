@@ -36,6 +36,10 @@ int UserCacheDirty() {
     return sum != g_state.user_area[kUserOffsetAreaSum] ? 1 : 0;
 }
 
+// Start-up's own thread refreshes the "Network" structure after the loader has returned;
+// readers and writers wait for it, bounded, so that they see the structure as refreshed.
+constexpr unsigned kStartupWaitMs = 15000;
+
 // Not initialised: 101. Otherwise the cache is brought in line when the device changed.
 int BeginAccess() {
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
@@ -55,6 +59,7 @@ extern "C" QORASST_API int QORASST_CALL AssetIsUserCacheDirty(void) {
 extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *buffer,
                                                                unsigned char type) {
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    AwaitStartup(kStartupWaitMs);
     EeLock lock;
     int result = lock.held() ? BeginAccess() : ASSET_ERR_BUS;
     if (result == ASSET_OK) {
@@ -66,6 +71,7 @@ extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *bu
 
 extern "C" QORASST_API int QORASST_CALL AssetSetUserAreaStruct(const unsigned char *structure) {
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    AwaitStartup(kStartupWaitMs);
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;
     const int begun = BeginAccess();

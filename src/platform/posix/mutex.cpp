@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/posix/deadline.h"
 #include "platform/posix/shm.h"
 
 struct PlatMutex {
@@ -52,6 +53,17 @@ bool PlatMutexAcquire(PlatMutex *mutex) {
     int rc = pthread_mutex_lock(mutex->shared);
     if (rc == EOWNERDEAD) {
         // The holder died: take the mutex over, as an abandoned Windows mutex is.
+        pthread_mutex_consistent(mutex->shared);
+        rc = 0;
+    }
+    return rc == 0;
+}
+
+bool PlatMutexAcquireFor(PlatMutex *mutex, unsigned milliseconds) {
+    if (mutex == nullptr) return false;
+    const timespec until = PosixDeadline(milliseconds);
+    int rc = pthread_mutex_timedlock(mutex->shared, &until);
+    if (rc == EOWNERDEAD) {
         pthread_mutex_consistent(mutex->shared);
         rc = 0;
     }

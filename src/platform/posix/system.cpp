@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,12 @@ bool PlatObjectName(const char *base, char *out, size_t out_size) {
 
 unsigned long PlatLastError() {
     return static_cast<unsigned long>(errno);
+}
+
+void PlatSleep(unsigned milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) continue;
 }
 
 void PlatYield() {
