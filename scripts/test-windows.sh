@@ -165,12 +165,9 @@ personality() {  # nt40|win98
 winepath_of() { echo "Z:${1//\//\\}"; }
 
 # Tests that cannot hold on Windows, with the reason:
-#  - a process that ends at once: ExitProcess ends the other threads before any DLL code
-#    runs, so nothing can let the synchronisation thread finish its writes;
 #  - a smaller mapping held elsewhere: Windows sections come in whole pages, so a 64-byte
 #    mapping is a 4 KiB one and there is nothing to refuse.
-excluded="Startup.AProcessThatEndsAtOnceLetsItsThreadFinishItsWrites"
-excluded+=":Startup.MappingsThatCannotBeCreatedLeaveTheLibraryUninitialised"
+excluded="Startup.MappingsThatCannotBeCreatedLeaveTheLibraryUninitialised"
 
 failed=0
 run_suite() {  # personality

@@ -298,10 +298,14 @@ void FrameDetach() {
     EeCloseWrites(kDetachWaitMs);
     EeWriteKeptMessages();
     // A thread still running (a collector asking a slow drive, the synchronisation thread
-    // waiting for it) may still use the bus, the views and the mutex: nothing is released, and
-    // the system takes them back with the process.
+    // waiting for it) may still use the bus, the views and the mutex: they stay, and the system
+    // takes them back with the process; only the holds of the named objects are given up, so
+    // that they go with their last holder as usual.
     if (!Ended(g_state.collector_thread) || !Ended(g_state.worker_thread) ||
         !Ended(g_state.startup_thread)) {
+        PlatMappingClose(g_state.serial_mapping);
+        PlatMappingClose(g_state.hdd_mapping);
+        PlatMutexLeave(g_state.ee_mutex);
         return;
     }
     I2C_Close();

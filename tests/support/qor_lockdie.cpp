@@ -8,12 +8,14 @@
 //                        print each value of the machine registry's KEY that enumerates with
 //                        buffers of those sizes as "INDEX NAME TYPE HEX", then QUERY's as
 //                        "QUERY TYPE HEX" ("QUERY -" when it fails); "absent" without the key
-//   attach [READY GO]    run start-up as a loader does, the activity hook standing in for the
-//                        loader's lock (an activity waits until start-up has returned); print
-//                        the activities that ran before it returned and after it, then the
-//                        user area's "Network" and "User" structures. With READY and GO a
-//                        message is shown by creating READY and waiting for GO.
+//   attach READY GO      run start-up as a loader does, the activity hook standing in for the
+//                        loader's lock (an activity waits until start-up has returned); a
+//                        message is shown by creating READY and waiting for GO (at most 60 s,
+//                        then "unanswered"). Prints the
+//                        activities before and after start-up returned, then the answers for
+//                        the "Network" and "User" structures.
 #include <signal.h>
+#include <unistd.h>
 #ifdef _WIN32
 #include <windows.h>  // no signals: dying is terminating oneself
 #endif
@@ -120,14 +122,6 @@ int Reg(const char *path, uint32_t name_size, uint32_t data_size, const char *qu
     return 0;
 }
 
-bool Exists(const char *path) {
-    if (FILE *f = std::fopen(path, "r")) {
-        std::fclose(f);
-        return true;
-    }
-    return false;
-}
-
 std::atomic<bool> g_returned{false};
 std::string g_inside, g_after;  // activities before and after start-up returned
 const char *g_ready = nullptr, *g_go = nullptr;
@@ -140,28 +134,22 @@ void Note(const char *name) {
 }
 
 int Attach() {
-    PlatSetActivityHook([](PlatActivity a) {
-        Note(a == PlatActivity::kHostAddresses ? "addresses"
-             : a == PlatActivity::kRouteTable  ? "routes"
-                                               : "message");
+    PlatSetActivityHook(
+        [](PlatActivity a) { Note(a == PlatActivity::kHostAddresses ? "addresses" : "routes"); });
+    SetUserMessageSink([](const char *) {
+        Note("message");
+        if (FILE *f = std::fopen(g_ready, "w")) std::fclose(f);
+        int waited = 0;
+        while (access(g_go, F_OK) != 0 && waited++ < 6000) PlatSleep(10);
+        if (waited > 6000) g_after += " unanswered";
     });
-    if (g_go != nullptr) {
-        SetUserMessageSink([](const char *) {
-            Note("message");
-            if (FILE *f = std::fopen(g_ready, "w")) std::fclose(f);
-            for (int i = 0; i < 6000 && !Exists(g_go); ++i) PlatSleep(10);
-        });
-    }
     FrameAttach();
     g_returned = true;
-    unsigned char network[256] = {}, user[256] = {};
-    const int rc_network = AssetGetUserAreaStruct(network, 0xFA);
-    const int rc_user = AssetGetUserAreaStruct(user, 0xFF);
+    unsigned char s[256];
+    const int network = AssetGetUserAreaStruct(s, 0xFA), user = AssetGetUserAreaStruct(s, 0xFF);
     PlatThreadWait(g_state.startup_thread);
-    std::printf("inside:%s\nafter:%s\nuget FA rc=%d\nuget FF rc=%d ", g_inside.c_str(),
-                g_after.c_str(), rc_network, rc_user);
-    for (int k = 0; k < user[1]; ++k) std::printf("%02X", user[k]);
-    std::printf("\n");
+    std::printf("inside:%s\nafter:%s\nuget FA rc=%d FF rc=%d %02X%02X\n", g_inside.c_str(),
+                g_after.c_str(), network, user, s[0], s[1]);
     return 0;
 }
 
@@ -179,12 +167,13 @@ int main(int argc, char **argv) {
     if (command == "reg" && argc > 4) {
         return Reg(argv[2], Number(argv[3]), Number(argv[4]), argc > 5 ? argv[5] : nullptr);
     }
-    if (command == "attach") {
-        if (argc > 3) g_ready = argv[2], g_go = argv[3];
+    if (command == "attach" && argc > 3) {
+        g_ready = argv[2];
+        g_go = argv[3];
         return Attach();
     }
     std::fprintf(stderr,
                  "usage: die | hold MS [READY] | map SIZE [crash] | reg KEY N D [QUERY] | "
-                 "attach [READY GO]\n");
+                 "attach READY GO\n");
     return 64;
 }

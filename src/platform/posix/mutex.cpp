@@ -74,6 +74,11 @@ void PlatMutexRelease(PlatMutex *mutex) {
     if (mutex != nullptr) pthread_mutex_unlock(mutex->shared);
 }
 
+void PlatMutexLeave(PlatMutex *mutex) {
+    // The mapped mutex stays valid after its name is gone; only the hold is given up.
+    if (mutex != nullptr) PosixShmRelease(&mutex->shm);
+}
+
 void PlatMutexClose(PlatMutex *mutex) {
     if (mutex == nullptr) return;
     munmap(mutex->shared, sizeof(pthread_mutex_t));

@@ -45,6 +45,11 @@ void PlatMutexRelease(PlatMutex *mutex) {
     if (mutex != nullptr) ReleaseMutex(AsHandle(mutex));
 }
 
+void PlatMutexLeave(PlatMutex *) {
+    // A handle closed while a thread waits on it leaves that wait undefined (WaitForSingleObject
+    // in the Win32 SDK): the system closes it with the process.
+}
+
 void PlatMutexClose(PlatMutex *mutex) {
     if (mutex != nullptr) CloseHandle(AsHandle(mutex));
 }
