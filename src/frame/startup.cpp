@@ -305,6 +305,7 @@ void FrameDetach() {
         !Ended(g_state.startup_thread)) {
         PlatMappingClose(g_state.serial_mapping);
         PlatMappingClose(g_state.hdd_mapping);
+        g_state.serial_mapping = g_state.hdd_mapping = nullptr;
         PlatMutexLeave(g_state.ee_mutex);
         return;
     }

@@ -7,6 +7,7 @@
 
 #include "platform/lock.h"
 #include "platform/system.h"
+#include "platform/thread.h"
 
 AssetState g_state;
 
@@ -20,8 +21,11 @@ void SetStartupPending(bool pending) {
 }
 
 void AwaitStartup(unsigned milliseconds) {
+    // A thread that ended (or, in a forked child, is not there at all) has nothing pending.
     constexpr unsigned kStep = 5;
-    for (unsigned waited = 0; g_startup_pending.load() && waited < milliseconds; waited += kStep) {
+    for (unsigned waited = 0; g_startup_pending.load() && waited < milliseconds &&
+                              !PlatThreadWaitFor(g_state.startup_thread, 0);
+         waited += kStep) {
         PlatSleep(kStep);
     }
 }
