@@ -68,8 +68,8 @@ NativeFileLock *NativeLockFile(const char *path) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    // LockFile, which the 95 family has (LockFileEx it lacks), answers at once: a lock held
-    // elsewhere is waited for here (ERROR_LOCK_VIOLATION, LockFile in the Win32 SDK).
+    // LockFile, which the 95 family implements (LockFileEx it does not), answers at once: a lock
+    // held elsewhere is waited for here (ERROR_LOCK_VIOLATION, LockFile in the Win32 SDK).
     while (!LockFile(handle, 0, 0, MAXDWORD, MAXDWORD)) {
         if (GetLastError() != ERROR_LOCK_VIOLATION) {
             CloseHandle(handle);
