@@ -83,10 +83,16 @@ foreach(dir ${QORASST_TEST_DIRS})
   qor_add_test_program(${target} ${QORASST_WINE_SOURCE} ${sources})
   list(APPEND QORASST_WINDOWS_TESTS ${target})
 endforeach()
-# "netstat" beside the test programs, so that the library's CreateProcessA runs it.
+# Our "netstat", which scripts/test-windows.sh puts where the library runs it from (the system
+# and the Windows folder), and a planted one beside the test programs, which it must never run.
 add_executable(netstat ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/netstat.cpp)
 target_compile_options(netstat PRIVATE ${QORASST_WARNINGS})
-add_custom_target(qor_windows_tests DEPENDS ${QORASST_WINDOWS_TESTS} netstat)
+set_target_properties(netstat PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/system)
+add_executable(netstat_planted ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/netstat.cpp)
+target_compile_options(netstat_planted PRIVATE ${QORASST_WARNINGS})
+target_compile_definitions(netstat_planted PRIVATE QOR_NETSTAT_PLANTED)
+set_target_properties(netstat_planted PROPERTIES OUTPUT_NAME netstat)
+add_custom_target(qor_windows_tests DEPENDS ${QORASST_WINDOWS_TESTS} netstat netstat_planted)
 
 # The list of test programs for scripts/test-windows.sh.
 string(REPLACE ";" "\n" QORASST_WINDOWS_TEST_LIST "${QORASST_WINDOWS_TESTS}")

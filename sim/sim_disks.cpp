@@ -47,6 +47,7 @@ std::string DiskFileText(const SimDisk &d) {
     if (!d.identify.empty()) text += "identify " + Hex(d.identify) + "\n";
     if (!d.inquiry.empty()) text += "inquiry " + Hex(d.inquiry) + "\n";
     if (!d.miniport_other.empty()) text += "miniport_other " + Hex(d.miniport_other) + "\n";
+    if (d.delay_ms != 0) text += "delay " + std::to_string(d.delay_ms) + "\n";
     return text;
 }
 

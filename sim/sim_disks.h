@@ -24,6 +24,7 @@ struct SimDisk {
     std::optional<std::uint8_t> passthrough;              // pass-through answers, SCSI status
     std::uint32_t align_mask = 0;                         // the adapter's data buffer alignment
     std::optional<std::array<std::uint8_t, 4>> address;   // port, path id, target id, LUN
+    unsigned delay_ms = 0;                                // how long every request takes
 };
 
 inline constexpr int kDiskDrives = 24;

@@ -1,10 +1,13 @@
 #include "eeprom/eeprom.h"
 
+#include <atomic>
 #include <cstring>
 
+#include "eeprom/messages.h"
 #include "platform/hwlib.h"
 #include "platform/mutex.h"
 #include "platform/system.h"
+#include "platform/thread.h"
 #include "state/state.h"
 
 char *ByteToHex(char *dest, uint8_t value) {
@@ -65,8 +68,55 @@ int EeVerifyRecord(uint8_t address, uint8_t offset, const uint8_t *expected, int
     return 0;
 }
 
-EeLock::EeLock() : held_(PlatMutexAcquire(g_state.ee_mutex)) {}
+namespace {
+// The thread of this process that holds the mutex (0: none), and how often it holds it. Only
+// the holder changes them; the mutex is the same for every thread of the process.
+std::atomic<unsigned long> g_holder{0};
+int g_depth = 0;
+std::atomic<bool> g_closed{false};
+}  // namespace
+
+EeLock::EeLock() : held_(false) {
+    const unsigned long self = PlatThreadId();
+    // Once writes are closed only the thread that holds the mutex goes on (its nested holds).
+    const bool nested = g_holder.load() == self;
+    if ((g_closed.load() && !nested) || !PlatMutexAcquire(g_state.ee_mutex)) return;
+    if (!nested) {
+        // This thread's outermost hold (whatever a holder that died left behind).
+        if (g_closed.load()) {
+            PlatMutexRelease(g_state.ee_mutex);
+            return;
+        }
+        g_depth = 0;
+        g_holder.store(self);
+    }
+    ++g_depth;
+    held_ = true;
+}
 
 EeLock::~EeLock() {
-    if (held_) PlatMutexRelease(g_state.ee_mutex);
+    if (!held_) return;
+    const bool outermost = --g_depth == 0;
+    if (outermost) g_holder.store(0);
+    PlatMutexRelease(g_state.ee_mutex);
+    if (outermost) EeShowKeptMessages();
+}
+
+bool EeHeldByThisThread() {
+    return g_holder.load() == PlatThreadId();
+}
+
+bool EeCloseWrites(unsigned milliseconds) {
+    g_closed.store(true);
+    if (!PlatMutexAcquireFor(g_state.ee_mutex, milliseconds)) return false;
+    g_depth = 1;
+    g_holder.store(PlatThreadId());
+    return true;
+}
+
+void EeEndClosing() {
+    if (g_holder.load() != PlatThreadId()) return;
+    g_depth = 0;
+    g_holder.store(0);
+    PlatMutexRelease(g_state.ee_mutex);
 }

@@ -39,7 +39,9 @@ int EeAdjustChecksum(uint8_t address, uint8_t offset, uint8_t delta);
 int EeVerifyRecord(uint8_t address, uint8_t offset, const uint8_t *expected, int length);
 
 // Holds the EEPROM mutex (g_state.ee_mutex) for a scope. held() is false when the process has
-// no mutex; callers then refuse their work before touching the bus.
+// no mutex, or its writes are closed (EeCloseWrites); callers then refuse their work before
+// touching the bus. When a thread's outermost hold ends, the messages kept while it held the
+// mutex are shown (eeprom/messages.h).
 class EeLock {
   public:
     EeLock();
@@ -51,3 +53,15 @@ class EeLock {
   private:
     bool held_;
 };
+
+// True while the calling thread holds the mutex through an EeLock.
+bool EeHeldByThisThread();
+
+// For the process's end: from now on no thread of this process takes the mutex for new work,
+// and this waits (at most `milliseconds`) for the one that holds it to end its work, so that a
+// record being written is written whole and nothing is cut off half-way. Nested holds of the
+// thread that holds it go on until its outermost one ends. True when the mutex was had: the
+// calling thread then holds it (its own EeLocks still work, so that it can put back a write
+// the bus cut off) until EeEndClosing.
+bool EeCloseWrites(unsigned milliseconds);
+void EeEndClosing();

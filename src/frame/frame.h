@@ -4,3 +4,6 @@
 
 void FrameAttach();
 void FrameDetach();
+// What is left when the process ends with a thread of ours cut off wherever it was (Windows
+// ends the other threads before detach): the kept messages, as lines; nothing is released.
+void FrameEndCutOff();

@@ -2,15 +2,18 @@
 // the entry point reports success whatever fails, and a failure only leaves `initialized` 0.
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "QORasstW.h"
 #include "disk/collector.h"
 #include "eeprom/eeprom.h"
+#include "eeprom/messages.h"
 #include "eeprom/serial/serial_area.h"
 #include "eeprom/serial/serial_numbers.h"
+#include "eeprom/userarea/network.h"
 #include "eeprom/userarea/userarea.h"
 #include "frame/frame.h"
-#include "hostid/network.h"
+#include "hostid/hostid.h"
 #include "monitor/monitor.h"
 #include "platform/hwlib.h"
 #include "platform/mapping.h"
@@ -35,6 +38,9 @@ constexpr uint8_t kDefaultStructSize = 20;
 constexpr uint8_t kDefaultCount = 12;
 constexpr uint32_t kHddInterfaceOffset = 552;
 constexpr uint32_t kHddAddressOffset = 648;
+// How long a process that ends waits for start-up's own thread, and for the record a thread
+// of its own is writing.
+constexpr unsigned kDetachWaitMs = 2000;
 
 // What disk-serial readers see until the disk mapping is attached.
 char g_empty_text[1] = {0};
@@ -64,21 +70,37 @@ void CloseHddMapping() {
     g_state.hdd_mapping = nullptr;
 }
 
-// The EEPROM mutex held by start-up from the serial-area probe on (see FrameAttach).
-class ProbeLock {
-  public:
-    ProbeLock() : held_(PlatMutexAcquire(g_state.ee_mutex)) {}
-    ~ProbeLock() { End(); }
-    ProbeLock(const ProbeLock &) = delete;
-    ProbeLock &operator=(const ProbeLock &) = delete;
-    void End() {
-        if (held_) PlatMutexRelease(g_state.ee_mutex);
-        held_ = false;
+// What start-up hands to a thread of its own, right after the loader returns: all that waits
+// on other threads or processes, which must never run inside the loader's lock (where a box
+// nobody can click, or a child process, would hold the loader of the whole process). First the
+// "Network" refresh: the host's names and addresses (the network stack, a netstat child) are
+// gathered without the EEPROM mutex, then stored with it. Then the messages start-up raised.
+void StartupThread(void *) {
+    if (g_state.user_version != 0) {
+        HostIdentity host;
+        GatherHostIdentity(&host);
+        EeLock lock;
+        if (lock.held()) UserAreaRefreshNetwork(g_state.user_version, g_state.user_area, host);
     }
+    SetStartupPending(false);
+    EeHoldMessages(false);
+    EeShowKeptMessages();
+}
 
-  private:
-    bool held_;
+// Messages raised inside the loader's lock are kept; unless start-up's own thread shows them,
+// they are shown at the next release of the mutex outside it.
+struct MessagesHeldForAttach {
+    MessagesHeldForAttach() { EeHoldMessages(true); }
+    ~MessagesHeldForAttach() {
+        if (g_state.startup_thread == nullptr) EeHoldMessages(false);
+    }
+    MessagesHeldForAttach(const MessagesHeldForAttach &) = delete;
+    MessagesHeldForAttach &operator=(const MessagesHeldForAttach &) = delete;
 };
+
+bool Ended(PlatThread *thread) {
+    return PlatThreadWaitFor(thread, 0);
+}
 
 // The SPD EEPROM addresses of the memory modules: the override key's "addr" values in the
 // order the registry gives them, or the four usual slots when there is no key.
@@ -110,6 +132,7 @@ void LoadModuleAddresses() {
 }  // namespace
 
 void FrameAttach() {
+    const MessagesHeldForAttach held;
     g_state.is_nt = PlatIsNtFamily() ? 1 : 0;
     g_state.initialized = 0;
     g_state.eeprom_addr = 0;
@@ -165,6 +188,7 @@ void FrameAttach() {
         std::memset(hdd, 0, kMappingSize);
         // The disks are asked on their own thread; start-up never waits for them.
         g_state.worker_thread = PlatThreadStart(DiskSerialCollector, &g_state.hdd_params);
+        g_state.collector_thread = g_state.worker_thread;
     }
 
     LoadModuleAddresses();
@@ -177,7 +201,8 @@ void FrameAttach() {
     // From the probe until the first process has loaded, or formatted and loaded, the area,
     // no other process probes: one that starts meanwhile would find no area yet and keep "no
     // EEPROM" for its whole life. The mutex is recursive, so the steps below take it as usual.
-    ProbeLock probe_lock;
+    std::optional<EeLock> probe_lock;
+    probe_lock.emplace();
 
     uint8_t struct_size = kDefaultStructSize;
     uint8_t count = kDefaultCount;
@@ -228,7 +253,7 @@ void FrameAttach() {
                                     g_state.serial_type, g_state.serial_index, g_state.serial_text);
                 }
             }
-            probe_lock.End();
+            probe_lock.reset();
             // The synchronisation thread waits for the collector (the worker so far) first.
             g_state.sync_params = {g_state.worker_thread,
                                    g_state.rf_eeprom,
@@ -240,13 +265,21 @@ void FrameAttach() {
                 g_state.worker_thread = sync;
             }
             // Then the user area: read, repaired or formatted, and loaded into the cache, with
-            // the mutex held so that no other process stores into it half-way.
-            EeLock user_lock;
+            // the mutex held so that no other process stores into it half-way. Its messages
+            // are kept for start-up's own thread.
             uint8_t user_version = 0;
-            const bool user_loaded = user_lock.held() && UserAreaBringUp(kUserDevice, &user_version,
-                                                                         g_state.user_area) == 0;
-            // The "Network" structure then records the host this first process starts on.
-            if (user_loaded) UserAreaRefreshNetwork(user_version, g_state.user_area);
+            bool user_loaded = false;
+            {
+                EeLock user_lock;
+                user_loaded = user_lock.held() &&
+                              UserAreaBringUp(kUserDevice, &user_version, g_state.user_area) == 0;
+            }
+            // The "Network" structure then records the host this first process starts on, from
+            // start-up's own thread.
+            g_state.user_version = user_loaded ? user_version : 0;
+            SetStartupPending(true);
+            g_state.startup_thread = PlatThreadStart(StartupThread, nullptr);
+            if (g_state.startup_thread == nullptr) SetStartupPending(false);
         }
         SetDiagText("DLL Initialized\n");
     }
@@ -254,14 +287,33 @@ void FrameAttach() {
 }
 
 void FrameDetach() {
-    // A background thread of this process that is still writing must finish first: a record
-    // cut off half-way leaves an area that does not balance, which the next start-up on an RF
-    // machine answers by formatting it, and every record would be lost. (Where the system
-    // ends the threads before detach, the wait returns at once.)
-    PlatThreadWait(g_state.worker_thread);
-    // So does a write the bus cut off, while a process is still here to put it back.
-    SettleSerialArea();
-    UserAreaSettle(kUserDevice);
+    // Start-up's own thread never waits for the disks: what it has left (the "Network" refresh)
+    // may finish, bounded.
+    PlatThreadWaitFor(g_state.startup_thread, kDetachWaitMs);
+    // A thread of this process that is writing finishes the record it writes, and nothing more
+    // is written: a record cut off half-way leaves an area that does not balance, which the next
+    // start-up on an RF machine answers by formatting it, and every record would be lost. The
+    // disk collector, which never writes the EEPROM, is not waited for. (Where the system ends
+    // the threads before detach, nothing is waited for.)
+    // A write the bus cut off is put back while a process is still here to do it.
+    if (EeCloseWrites(kDetachWaitMs)) {
+        SettleSerialArea();
+        UserAreaSettle(kUserDevice);
+        EeEndClosing();
+    }
+    EeWriteKeptMessages();
+    // A thread still running (a collector asking a slow drive, the synchronisation thread
+    // waiting for it) may still use the bus, the views and the mutex: they stay, and the system
+    // takes them back with the process; only the holds of the named objects are given up, so
+    // that they go with their last holder as usual.
+    if (!Ended(g_state.collector_thread) || !Ended(g_state.worker_thread) ||
+        !Ended(g_state.startup_thread)) {
+        PlatMappingClose(g_state.serial_mapping);
+        PlatMappingClose(g_state.hdd_mapping);
+        g_state.serial_mapping = g_state.hdd_mapping = nullptr;
+        PlatMutexLeave(g_state.ee_mutex);
+        return;
+    }
     I2C_Close();
     if (g_state.serial_view != nullptr) {
         PlatMappingUnmap(g_state.serial_mapping, g_state.serial_view);
@@ -271,4 +323,8 @@ void FrameDetach() {
     g_state.serial_mapping = nullptr;
     CloseHddMapping();
     CloseMutex();
+}
+
+void FrameEndCutOff() {
+    EeWriteKeptMessages();
 }

@@ -3,8 +3,9 @@
 // the system, or from a simulated machine that names them.
 #include "hostid/hostid.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "QORasstW.h"
@@ -76,8 +77,14 @@ bool ReadSimulatedHost(std::vector<uint32_t> *addresses, std::string *routes) {
     if (!PlatGetEnv("QORASST_MACHINE", machine, sizeof machine) || machine[0] == '\0') {
         return false;
     }
-    std::ifstream in(std::string(machine) + "/host.conf");
-    if (!in) return false;
+    // C streams: the C++ file streams would make the DLL import what NT 4.0 lacks.
+    std::FILE *file = std::fopen((std::string(machine) + "/host.conf").c_str(), "rb");
+    if (file == nullptr) return false;
+    std::string text;
+    char chunk[1024];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);
@@ -95,6 +102,24 @@ bool ReadSimulatedHost(std::vector<uint32_t> *addresses, std::string *routes) {
         }
     }
     return true;
+}
+
+void GatherHostIdentity(HostIdentity *host) {
+    std::memset(host, 0, sizeof *host);
+    AssetGetSystemName(host->computer_name, kNetworkNameSize);
+    AssetGetLoginName(host->login_name, kNetworkNameSize);
+    char *addresses[kNetworkCapacity] = {};
+    char *masks[kNetworkCapacity] = {};
+    char *gateway = nullptr;
+    host->count = AssetGetIPConfig(addresses, masks, &gateway, kNetworkCapacity);
+    if (gateway != nullptr) host->gateway = InetAddr(gateway);
+    for (int i = 0; i < host->count; ++i) {
+        host->addresses[i] = InetAddr(addresses[i]);
+        host->masks[i] = InetAddr(masks[i]);
+        std::free(addresses[i]);
+        std::free(masks[i]);
+    }
+    std::free(gateway);
 }
 
 extern "C" {

@@ -23,6 +23,11 @@ class PlatSpinLock {
             PlatYield();
         }
     }
+    // Takes the lock only if it is free at once.
+    bool TryAcquire() {
+        unsigned long free = 0;
+        return owner_.compare_exchange_strong(free, PlatProcessId(), std::memory_order_acquire);
+    }
     void Release() { owner_.store(0, std::memory_order_release); }
 
   private:

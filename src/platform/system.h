@@ -16,5 +16,5 @@ bool PlatObjectName(const char *base, char *out, size_t out_size);
 // The calling thread's last system error number (GetLastError / errno), for diagnostics.
 unsigned long PlatLastError();
 
-// Suspends the calling thread for about that many milliseconds.
+// Suspends the calling thread for at least `milliseconds`.
 void PlatSleep(unsigned milliseconds);

@@ -11,3 +11,7 @@ PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg);
 // Returns once the thread has ended; a null thread, or one started by the parent of a forked
 // child (which has none of its parent's threads), returns at once.
 void PlatThreadWait(PlatThread *thread);
+// The same, giving up after `milliseconds`: true when the thread has ended (0 only asks).
+bool PlatThreadWaitFor(PlatThread *thread, unsigned milliseconds);
+// The calling thread's id; never 0.
+unsigned long PlatThreadId();

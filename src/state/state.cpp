@@ -1,16 +1,34 @@
 #include "state/state.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/lock.h"
+#include "platform/system.h"
+#include "platform/thread.h"
 
 AssetState g_state;
 
 namespace {
 PlatSpinLock g_diag_lock;  // threads of every export write the text
+std::atomic<bool> g_startup_pending{false};
 }  // namespace
+
+void SetStartupPending(bool pending) {
+    g_startup_pending.store(pending);
+}
+
+void AwaitStartup(unsigned milliseconds) {
+    // A thread that ended (or, in a forked child, is not there at all) has nothing pending.
+    constexpr unsigned kStep = 5;
+    for (unsigned waited = 0; g_startup_pending.load() && waited < milliseconds &&
+                              !PlatThreadWaitFor(g_state.startup_thread, 0);
+         waited += kStep) {
+        PlatSleep(kStep);
+    }
+}
 
 void SetDiagText(const char *format, ...) {
     char text[kDiagSize];

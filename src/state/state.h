@@ -56,6 +56,9 @@ struct AssetState {
     uint32_t *hdd_interface;
     uint32_t *hdd_address;
     PlatThread *worker_thread;
+    PlatThread *collector_thread;  // the disk collector this process started, or null
+    PlatThread *startup_thread;    // start-up's own thread (StartupThread), or null
+    uint8_t user_version;          // the user area's version for that thread; 0: not loaded
     uint8_t vpd_block[256];
     int32_t vpd_loaded;
     HddThreadParams hdd_params;
@@ -105,3 +108,10 @@ void SetDiagText(const char *format, ...)
 
 // Lays the serial-cache pointers out for a geometry (record size, record count).
 void LayOutSerialCache(uint8_t struct_size, uint8_t count);
+
+// Set while start-up's own thread has work pending that the user-area exports rely on (the
+// "Network" refresh).
+void SetStartupPending(bool pending);
+// Waits until that work is done, but never longer than `milliseconds`: a caller inside another
+// library's entry point holds the loader's lock, and the thread cannot run until it is freed.
+void AwaitStartup(unsigned milliseconds);

@@ -8,11 +8,19 @@
 //                        print each value of the machine registry's KEY that enumerates with
 //                        buffers of those sizes as "INDEX NAME TYPE HEX", then QUERY's as
 //                        "QUERY TYPE HEX" ("QUERY -" when it fails); "absent" without the key
+//   attach READY GO      run start-up as a loader does, the activity hook standing in for the
+//                        loader's lock (an activity waits until start-up has returned); a
+//                        message is shown by creating READY and waiting for GO (at most 60 s,
+//                        then "unanswered"). Prints the
+//                        activities before and after start-up returned, then the answers for
+//                        the "Network" and "User" structures.
 #include <signal.h>
+#include <unistd.h>
 #ifdef _WIN32
 #include <windows.h>  // no signals: dying is terminating oneself
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -22,10 +30,16 @@
 #include <thread>
 #include <vector>
 
+#include "QORasstW.h"
+#include "eeprom/userarea/userarea.h"
+#include "frame/frame.h"
+#include "platform/activity.h"
 #include "platform/mapping.h"
 #include "platform/mutex.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/thread.h"
+#include "state/state.h"
 
 namespace {
 
@@ -108,6 +122,37 @@ int Reg(const char *path, uint32_t name_size, uint32_t data_size, const char *qu
     return 0;
 }
 
+std::atomic<bool> g_returned{false};
+std::string g_inside, g_after;  // activities before and after start-up returned
+const char *g_ready = nullptr, *g_go = nullptr;
+
+void Note(const char *name) {
+    // Like a thread that needs the loader's lock, an activity waits for start-up to return;
+    // one that runs inside start-up itself is let go after 5 seconds.
+    for (int i = 0; i < 500 && !g_returned; ++i) PlatSleep(10);
+    (g_returned ? g_after : g_inside) += std::string(" ") + name;
+}
+
+int Attach() {
+    PlatSetActivityHook(
+        [](PlatActivity a) { Note(a == PlatActivity::kHostAddresses ? "addresses" : "routes"); });
+    SetUserMessageSink([](const char *) {
+        Note("message");
+        if (FILE *f = std::fopen(g_ready, "w")) std::fclose(f);
+        int waited = 0;
+        while (access(g_go, F_OK) != 0 && waited++ < 6000) PlatSleep(10);
+        if (waited > 6000) g_after += " unanswered";
+    });
+    FrameAttach();
+    g_returned = true;
+    unsigned char s[256];
+    const int network = AssetGetUserAreaStruct(s, 0xFA), user = AssetGetUserAreaStruct(s, 0xFF);
+    PlatThreadWait(g_state.startup_thread);
+    std::printf("inside:%s\nafter:%s\nuget FA rc=%d FF rc=%d %02X%02X\n", g_inside.c_str(),
+                g_after.c_str(), network, user, s[0], s[1]);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -122,6 +167,13 @@ int main(int argc, char **argv) {
     if (command == "reg" && argc > 4) {
         return Reg(argv[2], Number(argv[3]), Number(argv[4]), argc > 5 ? argv[5] : nullptr);
     }
-    std::fprintf(stderr, "usage: die | hold MS [READY] | map SIZE [crash] | reg KEY N D [QUERY]\n");
+    if (command == "attach" && argc > 3) {
+        g_ready = argv[2];
+        g_go = argv[3];
+        return Attach();
+    }
+    std::fprintf(stderr,
+                 "usage: die | hold MS [READY] | map SIZE [crash] | reg KEY N D [QUERY] | "
+                 "attach READY GO\n");
     return 64;
 }

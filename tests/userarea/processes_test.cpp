@@ -43,13 +43,14 @@ TEST(UserAreaStartup, FirstProcessOnRfMachinesBringsTheAreaUp) {
         machine.enableLog();
         const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
                               {"QORASST_NAMESPACE", UniqueNamespace()}};
-        const ChildResult r = RunChild({"status"}, env);
+        // The read waits for start-up's own thread (the refresh, the message).
+        const ChildResult r = RunChild({"status", "uget", "FF"}, env);
         ASSERT_EQ(r.exit_code, 0);
         // The bring-up's writes: those before the last whole-area read (the writes after it
         // store the "Network" structure, tests/hostid).
         size_t writes = 0, bring_up = 0;
         for (const auto &t : machine.i2cTransfers()) {
-            if (t.dev == kUserDevice && t.dir == 'R') bring_up = writes;
+            if (t.dev == kUserDevice && t.dir == 'R' && t.len == 248) bring_up = writes;
             writes += t.dev == kUserDevice && t.dir == 'W';
         }
         EXPECT_EQ(bring_up, c.writes);

@@ -10,6 +10,7 @@
 
 #include "QORasstW.h"
 #include "eeprom/area_fixture.h"
+#include "eeprom/eeprom.h"
 
 using namespace area_test;
 using qorsim::Bytes;
@@ -42,10 +43,14 @@ Lines Offsets(int first, int last, const std::string &tail) {
     return out;
 }
 
-// Load messages are collected for the whole program, never shown.
+// Load messages are collected for the whole program, never shown, and never while the EEPROM
+// mutex is held (it would hold every other process until dismissed).
 std::vector<std::string> g_messages;
-[[maybe_unused]] const bool kCollecting =
-    (SetUserMessageSink([](const char *t) { g_messages.emplace_back(t); }), true);
+[[maybe_unused]] const bool kCollecting = (SetUserMessageSink([](const char *t) {
+                                               EXPECT_FALSE(EeHeldByThisThread());
+                                               g_messages.emplace_back(t);
+                                           }),
+                                           true);
 
 class UserAreaTest : public MachineTest {
   protected:
@@ -257,6 +262,11 @@ TEST_F(UserAreaTest, NotInitialisedBlankReadsAndTheChangedOutsideFlag) {
     EXPECT_EQ(AssetIsUserCacheDirty(), 0);
     EXPECT_EQ(Get(0xFD), "9 FD11" + std::string(508, '0'));
     EXPECT_EQ(Get(0x10), "9 10" + std::string(510, '0'));
+    // A reload's message is shown once the mutex is released.
+    machine_.setDevice(kUa, UserAreaImage({kUser6}));
+    g_messages.clear();
+    EXPECT_EQ(Get(0xFF), "0 " + qorsim::Hex(User()));
+    EXPECT_EQ(g_messages.size(), 1u);
     // A cache that holds no area answers reads with the blank and refuses stores.
     std::fill_n(Cache(), kUserAreaSize, 0);
     machine_.removeDevice(kUa);

@@ -1,6 +1,8 @@
 // AssetGetIPConfig's real command path: the Winsock resolver gives the addresses, and the
-// "netstat" beside this program (tests/support/win32/netstat.cpp) prints the routing table
-// that the library reads back from its temporary file, which is gone after every call.
+// netstat of the system folder (tests/support/win32/netstat.cpp, put there by
+// scripts/test-windows.sh) prints the routing table that the library reads back from its
+// temporary file, which is gone after every call; the one planted beside this program never
+// runs.
 #include <gtest/gtest.h>
 
 // clang-format off

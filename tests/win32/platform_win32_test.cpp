@@ -1,9 +1,10 @@
-// What only Windows has: the security of the mappings, and unloading the DLL while its
-// threads still run. tests/platform tests the seams both systems share.
+// What only Windows has: object names and security, and unloading the DLL while its threads
+// still run. tests/platform tests the seams both systems share.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/mutex.h"
 #include "platform/system.h"
 #include "platform/thread.h"
+#include "platform/win32/objects.h"
 #include "support/machine.h"
 
 namespace {
@@ -28,25 +30,47 @@ class Win32Platform : public ::testing::Test {
     ScopedEnv ns_{"QORASST_NAMESPACE", UniqueNamespace()};
 };
 
-TEST_F(Win32Platform, MappingsCarryANullDaclSoEveryAccountMayOpenThem) {
-    const std::string name = Name("QORasstW_HDDNumCache");
+// From Windows 2000 on, every logon session meets the others only in the "Global\" names;
+// the personalities of the suite, NT 4.0 and Windows 98, keep the plain ones.
+TEST(Win32Names, GlobalFromWindows2000OnScopedAndNeverCut) {
+    const std::string too_long(240, 'n');
+    const std::pair<const char *, const char *> cases[] = {
+        {nullptr, "Global\\QORasst_eemutex"},
+        {"a\\b", "Global\\a_b.QORasst_eemutex"},
+        {too_long.c_str(), ""},  // past 255 characters: refused
+    };
+    for (const auto &[scope, name] : cases) {
+        char out[256] = "x";
+        EXPECT_EQ(Win32ObjectName("QORasst_eemutex", scope, true, out, sizeof out), *name != 0);
+        EXPECT_STREQ(out, name);
+    }
+    if (std::getenv("QORASST_PERSONALITY") != nullptr) {
+        EXPECT_FALSE(Win32HasSessionNamespaces());
+    }
+}
+
+TEST_F(Win32Platform, TheMutexAndTheMappingsCarryANullDaclSoEveryAccountMayOpenThem) {
+    const std::string mutex_name = Name("QORasst_eemutex"), name = Name("QORasstW_HDDNumCache");
+    PlatMutex *mutex = PlatMutexCreate(mutex_name.c_str());
     bool existed = true;
     uint32_t error = 0;
     PlatMapping *mapping = PlatMappingCreate(name.c_str(), 1024, &existed, &error);
-    ASSERT_NE(mapping, nullptr);
-    HANDLE opened = OpenFileMappingA(READ_CONTROL, FALSE, name.c_str());
-    ASSERT_NE(opened, nullptr);
-    alignas(8) unsigned char buffer[512];
-    DWORD needed = 0;
-    ASSERT_TRUE(
-        GetKernelObjectSecurity(opened, DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed));
-    BOOL present = FALSE, defaulted = TRUE;
-    PACL dacl = reinterpret_cast<PACL>(1);
-    ASSERT_TRUE(GetSecurityDescriptorDacl(buffer, &present, &dacl, &defaulted));
-    EXPECT_TRUE(present);
-    EXPECT_EQ(dacl, nullptr);
-    CloseHandle(opened);
+    for (HANDLE opened : {OpenMutexA(READ_CONTROL, FALSE, mutex_name.c_str()),
+                          OpenFileMappingA(READ_CONTROL, FALSE, name.c_str())}) {
+        ASSERT_NE(opened, nullptr);
+        alignas(8) unsigned char buffer[512];
+        DWORD needed = 0;
+        ASSERT_TRUE(GetKernelObjectSecurity(opened, DACL_SECURITY_INFORMATION, buffer,
+                                            sizeof buffer, &needed));
+        BOOL present = FALSE, defaulted = TRUE;
+        PACL dacl = reinterpret_cast<PACL>(1);
+        ASSERT_TRUE(GetSecurityDescriptorDacl(buffer, &present, &dacl, &defaulted));
+        EXPECT_TRUE(present);
+        EXPECT_EQ(dacl, nullptr);
+        CloseHandle(opened);
+    }
     PlatMappingClose(mapping);
+    PlatMutexClose(mutex);
 }
 
 // The first process on an RF machine whose serial-number area is blank starts the

@@ -45,6 +45,10 @@ int UserCacheDirty() {
     return sum != g_state.user_area[kUserOffsetAreaSum] ? 1 : 0;
 }
 
+// Start-up's own thread refreshes the "Network" structure after the loader has returned;
+// readers and writers wait for it, bounded, so that they see the structure as refreshed.
+constexpr unsigned kStartupWaitMs = 15000;
+
 // The cache is brought in line when the device changed. A write left cut off is put back
 // first; while the bus refuses that, the access answers the status of the refused write.
 int BeginAccess() {
@@ -68,6 +72,7 @@ extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *bu
                                                                unsigned char type) {
     if (buffer == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    AwaitStartup(kStartupWaitMs);
     EeLock lock;
     int result = lock.held() && BeginAccess() == ASSET_OK ? ASSET_OK : ASSET_ERR_BUS;
     if (result == ASSET_OK) {
@@ -80,6 +85,7 @@ extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *bu
 extern "C" QORASST_API int QORASST_CALL AssetSetUserAreaStruct(const unsigned char *structure) {
     if (structure == nullptr) return ASSET_ERR_BAD_ARGUMENT;
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
+    AwaitStartup(kStartupWaitMs);
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;
     const int begun = BeginAccess();

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "eeprom/eeprom.h"
+#include "eeprom/messages.h"
 #include "platform/hwlib.h"
-#include "platform/message.h"
 #include "state/state.h"
 
 namespace {
@@ -17,11 +17,7 @@ std::atomic<UserMessageSink> g_message_sink{nullptr};
 void ShowLoadMessage(int message, uint8_t type) {
     char text[192];
     UserMessageText(message, type, text, sizeof text);
-    if (UserMessageSink sink = g_message_sink.load()) {
-        sink(text);
-    } else {
-        PlatShowMessage(text);
-    }
+    EeShowMessage(text, g_message_sink.load());
 }
 
 int WriteByte(uint8_t device, int offset, uint8_t value) {

@@ -28,8 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <sstream>
 #include <string>
@@ -37,6 +35,7 @@
 
 #include "platform/diskio.h"
 #include "platform/diskio_native.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -58,6 +57,7 @@ struct SimDrive {
     uint32_t align_mask = 0;  // the adapter's AlignmentMask for pass-through data
     bool address = false;
     uint8_t port = 0, path = 0, target = 0, lun = 0;
+    unsigned delay_ms = 0;  // how long each request takes (a slow or hanging drive)
 };
 
 const char *MachineDir() {
@@ -65,10 +65,14 @@ const char *MachineDir() {
     return dir != nullptr && dir[0] != '\0' ? dir : nullptr;
 }
 
+// C streams: the C++ file streams would make the DLL import what NT 4.0 lacks.
 bool ReadText(const std::string &path, std::string *text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    text->clear();
+    char chunk[1024];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text->append(chunk, n);
+    std::fclose(file);
     return true;
 }
 
@@ -131,6 +135,8 @@ bool ReadDrive(const std::string &dir, int drive, SimDrive *d) {
             d->passthrough = true;
             d->scsi_status = ParseByte(in);
             d->align_mask = ParseWord(in);
+        } else if (key == "delay" && in >> value) {
+            d->delay_ms = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (key == "address") {
             d->address = true;
             d->port = ParseByte(in);
@@ -368,6 +374,7 @@ bool PlatDiskControl(PlatDisk *disk, uint32_t code, const void *in, uint32_t in_
     if (disk->native != nullptr) {
         return NativeDiskControl(disk->native, code, in, in_size, out, out_size);
     }
+    if (disk->sim.delay_ms > 0) PlatSleep(disk->sim.delay_ms);
     // The request as it arrived, before the answer overwrites a shared block.
     std::string request;
     if (code == kIoctlScsiPassThroughDirect && in_size >= sizeof(DiskPassThroughBlock)) {

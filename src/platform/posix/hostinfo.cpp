@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/activity.h"
+
 namespace {
 
 void CopyCut(const char *text, char *out, size_t size) {
@@ -58,6 +60,7 @@ uint32_t DeviceAddress(const ifaddrs *list, const std::string &device) {
 }  // namespace
 
 int PlatHostAddresses(uint32_t *addresses, int capacity) {
+    PlatNoteActivity(PlatActivity::kHostAddresses);
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0) return -1;
     int count = 0;
@@ -70,6 +73,7 @@ int PlatHostAddresses(uint32_t *addresses, int capacity) {
 }
 
 bool PlatRouteTable(std::string *text) {
+    PlatNoteActivity(PlatActivity::kRouteTable);
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0) return false;
     text->clear();

@@ -4,7 +4,14 @@
 
 #include <cstring>
 
+#include "platform/activity.h"
+
 void PlatShowMessage(const char *text) {
+    PlatNoteActivity(PlatActivity::kMessage);
+    PlatWriteMessageLine(text);
+}
+
+void PlatWriteMessageLine(const char *text) {
     char line[512];
     const size_t room = sizeof line - 8;  // "Info: " and the newline
     size_t length = std::strlen(text);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/posix/deadline.h"
 #include "platform/posix/shm.h"
 
 struct PlatMutex {
@@ -58,8 +59,24 @@ bool PlatMutexAcquire(PlatMutex *mutex) {
     return rc == 0;
 }
 
+bool PlatMutexAcquireFor(PlatMutex *mutex, unsigned milliseconds) {
+    if (mutex == nullptr) return false;
+    const timespec until = PosixDeadline(milliseconds);
+    int rc = pthread_mutex_timedlock(mutex->shared, &until);
+    if (rc == EOWNERDEAD) {
+        pthread_mutex_consistent(mutex->shared);
+        rc = 0;
+    }
+    return rc == 0;
+}
+
 void PlatMutexRelease(PlatMutex *mutex) {
     if (mutex != nullptr) pthread_mutex_unlock(mutex->shared);
+}
+
+void PlatMutexLeave(PlatMutex *mutex) {
+    // The mapped mutex stays valid after its name is gone; only the hold is given up.
+    if (mutex != nullptr) PosixShmRelease(&mutex->shm);
 }
 
 void PlatMutexClose(PlatMutex *mutex) {

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <new>
 
+#include "platform/posix/deadline.h"
+
 struct PlatThread {
     PlatThreadProc proc;
     void *arg;
@@ -61,4 +63,21 @@ void PlatThreadWait(PlatThread *thread) {
     pthread_mutex_lock(&thread->lock);
     while (!thread->ended) pthread_cond_wait(&thread->ended_cond, &thread->lock);
     pthread_mutex_unlock(&thread->lock);
+}
+
+bool PlatThreadWaitFor(PlatThread *thread, unsigned milliseconds) {
+    if (thread == nullptr || thread->process != getpid()) return true;
+    const timespec until = PosixDeadline(milliseconds);
+    pthread_mutex_lock(&thread->lock);
+    int rc = 0;
+    while (!thread->ended && rc == 0) {
+        rc = pthread_cond_timedwait(&thread->ended_cond, &thread->lock, &until);
+    }
+    const bool ended = thread->ended;
+    pthread_mutex_unlock(&thread->lock);
+    return ended;
+}
+
+unsigned long PlatThreadId() {
+    return static_cast<unsigned long>(pthread_self());
 }

@@ -73,10 +73,14 @@ NativeFileLock *NativeLockFile(const char *path) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    OVERLAPPED overlapped{};
-    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &overlapped)) {
-        CloseHandle(handle);
-        return nullptr;
+    // LockFile, which the 95 family implements (LockFileEx it does not), answers at once: a lock
+    // held elsewhere is waited for here (ERROR_LOCK_VIOLATION, LockFile in the Win32 SDK).
+    while (!LockFile(handle, 0, 0, MAXDWORD, MAXDWORD)) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+            CloseHandle(handle);
+            return nullptr;
+        }
+        Sleep(1);
     }
     auto *lock = new (std::nothrow) NativeFileLock{handle};
     if (lock == nullptr) CloseHandle(handle);
@@ -85,8 +89,7 @@ NativeFileLock *NativeLockFile(const char *path) {
 
 void NativeUnlockFile(NativeFileLock *lock) {
     if (lock == nullptr) return;
-    OVERLAPPED overlapped{};
-    UnlockFileEx(lock->handle, 0, MAXDWORD, MAXDWORD, &overlapped);
+    UnlockFile(lock->handle, 0, 0, MAXDWORD, MAXDWORD);
     CloseHandle(lock->handle);
     delete lock;
 }

@@ -17,7 +17,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
             // in use by it; the system reclaims the handles and views, so nothing is released.
             if (reserved != nullptr) {
                 Win32SetProcessExiting();
-                if (Win32ThreadsCutOff()) break;
+                if (Win32ThreadsCutOff()) {
+                    FrameEndCutOff();
+                    break;
+                }
             }
             FrameDetach();
             break;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/objects.h"
+
 namespace {
 HANDLE AsHandle(PlatMapping *mapping) {
     return reinterpret_cast<HANDLE>(mapping);
@@ -12,23 +14,22 @@ HANDLE AsHandle(PlatMapping *mapping) {
 
 PlatMapping *PlatMappingCreate(const char *name, uint32_t size, bool *already_existed,
                                uint32_t *error) {
-    // A present but null DACL lets every account open the mapping, whichever created it.
-    SECURITY_DESCRIPTOR descriptor;
-    SECURITY_ATTRIBUTES attributes;
-    SECURITY_ATTRIBUTES *security = nullptr;
-    if (InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-        SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
-        attributes.nLength = sizeof attributes;
-        attributes.lpSecurityDescriptor = &descriptor;
-        attributes.bInheritHandle = FALSE;
-        security = &attributes;
-    }
-    // Systems without security (the 95 family) refuse the descriptor; their objects carry
-    // none anyway, so the mapping is made without it.
-
+    // Open to every account, whichever created it (null where the system has no security).
+    Win32OpenSecurity security;
     HANDLE handle =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, security, PAGE_READWRITE, 0, size, name);
-    const DWORD last = GetLastError();
+        CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, size, name);
+    DWORD last = GetLastError();
+    // Without the privilege to create global objects (SeCreateGlobalPrivilege), the existing
+    // mapping is opened, or else the session's own name is used (docs/windows.md).
+    if (handle == nullptr && last == ERROR_ACCESS_DENIED && Win32SessionName(name) != nullptr) {
+        handle = OpenFileMappingA(FILE_MAP_WRITE, FALSE, name);
+        last = handle != nullptr ? ERROR_ALREADY_EXISTS : GetLastError();
+        if (handle == nullptr) {
+            handle = CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0,
+                                        size, Win32SessionName(name));
+            last = GetLastError();
+        }
+    }
     if (handle == nullptr) {
         *error = last;
         return nullptr;

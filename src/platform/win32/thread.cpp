@@ -95,8 +95,16 @@ PlatThread *PlatThreadStart(PlatThreadProc proc, void *arg) {
 }
 
 void PlatThreadWait(PlatThread *thread) {
+    PlatThreadWaitFor(thread, INFINITE);
+}
+
+bool PlatThreadWaitFor(PlatThread *thread, unsigned milliseconds) {
     // A thread never waits for its own end; and once the process is ending nobody waits, since
     // a thread the system cut off never sets its event.
-    if (thread == nullptr || thread->id == GetCurrentThreadId() || g_exiting) return;
-    WaitForSingleObject(thread->done, INFINITE);
+    if (thread == nullptr || thread->id == GetCurrentThreadId() || g_exiting) return true;
+    return WaitForSingleObject(thread->done, milliseconds) == WAIT_OBJECT_0;
+}
+
+unsigned long PlatThreadId() {
+    return GetCurrentThreadId();
 }

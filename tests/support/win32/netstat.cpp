@@ -1,6 +1,7 @@
-// A stand-in for "netstat -r" that the Windows test build places beside the test programs,
-// where CreateProcessA finds it before the system's own: prints the file named by
-// QORASST_NETSTAT_TABLE, then, with QORASST_NETSTAT_HANG=N, waits N seconds before ending.
+// A stand-in for "netstat -r", which scripts/test-windows.sh puts in place of the system's own:
+// prints the file named by QORASST_NETSTAT_TABLE, then, with QORASST_NETSTAT_HANG=N, waits N
+// seconds before ending. Built with QOR_NETSTAT_PLANTED, it is the netstat.exe planted beside
+// the test programs, which the library never runs: its default route would show.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +10,10 @@
 
 int main(int argc, char **argv) {
     if (argc != 2 || std::strcmp(argv[1], "-r") != 0) return 2;
+#ifdef QOR_NETSTAT_PLANTED
+    std::fputs("  0.0.0.0  0.0.0.0  10.66.66.66  10.66.66.66  1\n", stdout);
+    return 0;
+#endif
     if (const char *table = std::getenv("QORASST_NETSTAT_TABLE")) {
         if (FILE *file = std::fopen(table, "rb")) {
             char chunk[4096];

@@ -1,11 +1,8 @@
-#include "hostid/network.h"
+#include "eeprom/userarea/network.h"
 
-#include <cstdlib>
 #include <cstring>
 
-#include "QORasstW.h"
 #include "eeprom/userarea/userarea.h"
-#include "hostid/routes.h"
 
 namespace {
 
@@ -41,24 +38,6 @@ bool SameString(const uint8_t *stored, int stored_pos, const uint8_t *built, int
 }
 
 }  // namespace
-
-void GatherHostIdentity(HostIdentity *host) {
-    std::memset(host, 0, sizeof *host);
-    AssetGetSystemName(host->computer_name, kNetworkNameSize);
-    AssetGetLoginName(host->login_name, kNetworkNameSize);
-    char *addresses[kNetworkCapacity] = {};
-    char *masks[kNetworkCapacity] = {};
-    char *gateway = nullptr;
-    host->count = AssetGetIPConfig(addresses, masks, &gateway, kNetworkCapacity);
-    if (gateway != nullptr) host->gateway = InetAddr(gateway);
-    for (int i = 0; i < host->count; ++i) {
-        host->addresses[i] = InetAddr(addresses[i]);
-        host->masks[i] = InetAddr(masks[i]);
-        std::free(addresses[i]);
-        std::free(masks[i]);
-    }
-    std::free(gateway);
-}
 
 int BuildNetworkStruct(const HostIdentity &host, int room, uint8_t *out) {
     const size_t computer = NameLength(host.computer_name);
@@ -112,10 +91,8 @@ NetworkStale CheckNetworkStruct(const uint8_t *stored, const uint8_t *built) {
     return NetworkStale::kCurrent;
 }
 
-int UserAreaRefreshNetwork(uint8_t version, uint8_t *cache) {
+int UserAreaRefreshNetwork(uint8_t version, uint8_t *cache, const HostIdentity &host) {
     if (version != kUserVersion) return 3;
-    HostIdentity host;
-    GatherHostIdentity(&host);
     uint8_t stored[kNetworkBufferSize] = {};
     const bool found = UserAreaFindStruct(cache, kNetworkType, version, stored, nullptr) == 0;
     // The store may use the free space and the room of the structure it replaces.
