@@ -46,13 +46,16 @@ bool Reports(int message, bool reload, const uint8_t *image) {
 }
 
 // Writes a planned store (work: the image it leads to, image: the one it leaves). A write the
-// bus refuses is left for the next access to put back.
+// bus refuses is put back at once where the bus lets it, else by the next access.
 int WritePlanned(uint8_t device, uint8_t *image, const uint8_t *work, const UserPutPlan &plan) {
     if (const int status = UserAreaSettle(device)) return status;
     UserWriteBegin(image, plan.offsets, plan.count);
     for (int i = 0; i < plan.count; ++i) {
         const int status = WriteByte(device, plan.offsets[i], work[plan.offsets[i]]);
-        if (status != 0) return status;
+        if (status != 0) {
+            UserAreaSettle(device);
+            return status;
+        }
     }
     UserWriteDone();
     std::memcpy(image, work, kUserAreaSize);
