@@ -56,11 +56,6 @@ class Registry {
     std::unique_ptr<ScopedEnv> env_;
 };
 
-// A child process on the machine, in a namespace of its own.
-ChildEnv ChildOn(const std::string &machine) {
-    return {{qorsim::kMachineEnv, machine}, {"QORASST_NAMESPACE", UniqueNamespace()}};
-}
-
 // One call's answer as "count address/mask ... gw gateway", every string released.
 template <typename Call>
 std::string IpConfig(Call call, int capacity) {
@@ -222,7 +217,7 @@ TEST_F(MachineFixture, HostExportsAnswerFromTheSimulatedHostWithoutBusTraffic) {
     EXPECT_TRUE(machine_.log().empty());
 
     // qorasst ip shows what the exports give, in the platform family's names.
-    const ChildEnv env = ChildOn(machine_.path());
+    const ChildEnv env = ChildOn(machine_);
     const char *personality = std::getenv("QORASST_PERSONALITY");
     const std::string names =
         personality == nullptr || std::string(personality) != "win98"
@@ -356,7 +351,7 @@ TEST(NetworkRefresh, StoresTheHostOnceAndRewritesWhatChanged) {
         machine.enableLog();
         machine.clearLog();
         // The read waits for the refresh, which start-up's own thread makes.
-        ASSERT_EQ(RunChild({"status", "uget", "FA"}, ChildOn(machine.path())).exit_code, 0);
+        ASSERT_EQ(RunChild({"status", "uget", "FA"}, ChildOn(machine)).exit_code, 0);
         std::vector<int> writes, expected;
         for (const auto &t : machine.i2cTransfers()) {
             if (t.dev != kUserDevice) continue;

@@ -15,8 +15,7 @@ namespace {
 TEST(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
     TempMachine machine;
     machine.setDevice(kArea, Area());
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const ChildEnv env = ChildOn(machine);
     TempDir sync;
     constexpr int kWriters = 4;
     // Once every writer is done, every process asks the same questions.

@@ -1,8 +1,10 @@
 #include "support/child.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/child_internal.h"
 
@@ -62,4 +64,17 @@ std::vector<std::string> LinesStartingWith(const std::string &text, const std::s
         if (line.rfind(prefix, 0) == 0) lines.push_back(line);
     }
     return lines;
+}
+
+std::vector<std::string> Words(const std::string &line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+bool AppearsWithin(const std::string &path, int seconds) {
+    for (int i = 0; i < seconds * 100 && !std::filesystem::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return std::filesystem::exists(path);
 }

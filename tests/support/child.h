@@ -60,3 +60,10 @@ void WriteTextFile(const std::string &path, const std::string &text);
 
 // Lines of text that start with prefix.
 std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix);
+
+// The words of a line, split at spaces: a command line for a child.
+std::vector<std::string> Words(const std::string &line);
+
+// Polls for a file (a child's sign that it got there); answers whether it appeared in time. A
+// test polls: a child process that waited for it would race the process under test to be first.
+bool AppearsWithin(const std::string &path, int seconds = 60);

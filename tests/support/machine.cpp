@@ -158,6 +158,12 @@ std::vector<std::string> TempMachine::pmemLog() const {
     return out;
 }
 
+ChildEnv ChildOn(const TempMachine &machine, ChildEnv more) {
+    more.emplace(qorsim::kMachineEnv, machine.path());
+    more.emplace("QORASST_NAMESPACE", UniqueNamespace());
+    return more;
+}
+
 ::testing::AssertionResult PmemClosedAfterEveryOpen(const std::vector<std::string> &pmem) {
     bool open = false;
     for (const auto &line : pmem) {

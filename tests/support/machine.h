@@ -12,6 +12,7 @@
 
 #include "sim_machine.h"
 #include "sim_presets.h"
+#include "support/child.h"
 
 using qorsim::Preset;
 using I2cTransfer = qorsim::I2cRecord;
@@ -80,6 +81,10 @@ class UseMachine {
   private:
     ScopedEnv env_;
 };
+
+// The environment of a child process on the machine, in a namespace of its own unless more
+// names one.
+ChildEnv ChildOn(const TempMachine &machine, ChildEnv more = {});
 
 // Physical-memory lines of a log in which every successful open is closed exactly once, with
 // no close without an open, and nothing left open at the end.

@@ -83,12 +83,6 @@ int RunCommand(int argc, char **argv, int i) {
         std::printf("get %s %s rc=%d text=%s\n", arg(1), arg(2), rc, buffer);
         return 3;
     }
-    if (cmd == "get1") {  // get1 TYPE INDEX: AssetGetSerialNumber (the boolean twin)
-        char buffer[64] = {};
-        int rc = AssetGetSerialNumber(std::atoi(arg(1)), std::atoi(arg(2)), buffer);
-        std::printf("get1 %s %s rc=%d text=%s\n", arg(1), arg(2), rc, buffer);
-        return 3;
-    }
     if (cmd == "set") {  // set TYPE INDEX TEXT ("" deletes)
         int rc = AssetSetSerialNumber(std::atoi(arg(1)), std::atoi(arg(2)), arg(3));
         std::printf("set %s %s rc=%d\n", arg(1), arg(2), rc);
@@ -131,11 +125,6 @@ int RunCommand(int argc, char **argv, int i) {
                         std::memcmp(&s, &untouched, sizeof s) == 0 ? "kept" : "written");
         }
         return 1;
-    }
-    if (cmd == "sleep") {  // sleep MILLISECONDS
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(arg(1))));
-        std::printf("slept\n");
-        return 2;
     }
     if (cmd == "touch") {  // touch PATH: tell the test that this point was reached
         if (FILE *f = std::fopen(arg(1), "w")) std::fclose(f);

@@ -14,9 +14,7 @@
 namespace {
 
 ChildResult Qorasst(const TempMachine &machine, const std::vector<std::string> &args) {
-    return RunChildProgram(
-        "qorasst", args,
-        {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
+    return RunChildProgram("qorasst", args, ChildOn(machine));
 }
 
 // The demo machine's report, as text and JSON: status, records, the identity sections as an
@@ -70,8 +68,7 @@ TEST(Qorasst, CommandsWithoutMachineNeverLoadTheLibrary) {
         "of type FF is replaced by its blank (size 7) in 10 single-byte writes\n";
     std::filesystem::copy_file(program, alone);
     WriteTextFile(dump, std::string(damaged.begin(), damaged.end()));
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const ChildEnv env = ChildOn(machine);
     for (const std::string &qorasst : {alone, program}) {
         auto run = [&](const std::vector<std::string> &args) {
             return Child(qorasst, args, env).Wait();
