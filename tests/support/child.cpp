@@ -6,7 +6,6 @@
 #include <sstream>
 #include <thread>
 
-#include "support/child_internal.h"
 
 std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

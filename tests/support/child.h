@@ -55,8 +55,13 @@ class TempDir {
     std::string path_;
 };
 
-// Writes text to a file, replacing it.
+// Writes text to a file, replacing it; reads a whole file ("" when there is none).
 void WriteTextFile(const std::string &path, const std::string &text);
+std::string ReadWholeFile(const std::string &path);
+
+// Unique on this machine: the process id, a counter and a random number (names of temporary
+// files, directories and namespaces).
+std::string UniqueSuffix();
 
 // Lines of text that start with prefix.
 std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix);

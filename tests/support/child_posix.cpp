@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "support/child.h"
-#include "support/child_internal.h"
 
 Child::Child(const std::string &program, const std::vector<std::string> &args,
              const ChildEnv &env) {

@@ -6,7 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "support/child_internal.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -18,7 +17,6 @@
 
 namespace fs = std::filesystem;
 
-// Also names the child runner's files.
 std::string UniqueSuffix() {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 rng{std::random_device{}()};
@@ -127,10 +125,6 @@ void TempMachine::clearConf(const std::string &key) {
 
 void TempMachine::enableLog() {
     conf("log", "on");
-}
-
-void TempMachine::disableLog() {
-    conf("log", "off");
 }
 
 void TempMachine::clearLog() {

@@ -61,7 +61,6 @@ class TempMachine {
 
     // The transfer log and the counters.
     void enableLog();
-    void disableLog();
     void clearLog();
     std::vector<std::string> log() const;
     std::vector<I2cTransfer> i2cTransfers() const;

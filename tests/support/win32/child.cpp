@@ -9,7 +9,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +18,6 @@
 #include <mutex>
 #include <sstream>
 
-#include "support/child_internal.h"
 
 namespace {
 
@@ -52,11 +50,7 @@ std::string Quote(const std::string &arg) {
 // Environment names are compared without regard to case on Windows.
 struct NoCaseLess {
     bool operator()(const std::string &a, const std::string &b) const {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](char x, char y) {
-                                                return std::tolower(static_cast<unsigned char>(x)) <
-                                                       std::tolower(static_cast<unsigned char>(y));
-                                            });
+        return _stricmp(a.c_str(), b.c_str()) < 0;
     }
 };
 
@@ -77,11 +71,8 @@ std::vector<char> EnvironmentBlock(const ChildEnv &env) {
         FreeEnvironmentStringsA(block);
     }
     for (const auto &[key, value] : env) {
-        if (value.empty()) {
-            vars.erase(key);
-        } else {
-            vars[key] = value;
-        }
+        if (value.empty()) vars.erase(key);
+        if (!value.empty()) vars[key] = value;
     }
     std::vector<char> out;
     auto append = [&out](const std::string &entry) {
@@ -97,13 +88,8 @@ std::vector<char> EnvironmentBlock(const ChildEnv &env) {
 
 // The C runtime writes text-mode output with CR LF; tests compare lines as on POSIX.
 std::string WithoutCarriageReturns(std::string text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
-    return out;
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    return text;
 }
 
 HANDLE OpenOutput(const std::string &path) {
@@ -115,12 +101,10 @@ HANDLE OpenOutput(const std::string &path) {
 std::vector<std::string> KeysOf(const std::string &reg_text) {
     std::vector<std::string> keys;
     std::stringstream in(reg_text);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']' && line[1] != '-') {
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']' && line[1] != '-')
             keys.push_back(line.substr(1, line.size() - 2));
-        }
     }
     return keys;
 }
@@ -141,13 +125,9 @@ bool RunRegedit(const std::string &reg_file) {
 // none): the keys of the previous import are removed, then the file is imported. What was
 // imported last is kept in a file, so later programs of the suite know it too.
 void ApplyRegistry(const ChildEnv &env) {
-    std::string file;
-    auto it = env.find("QORASST_REGISTRY");
-    if (it != env.end()) {
-        file = it->second;
-    } else if (const char *inherited = std::getenv("QORASST_REGISTRY")) {
-        file = inherited;
-    }
+    const char *inherited = std::getenv("QORASST_REGISTRY");
+    const auto it = env.find("QORASST_REGISTRY");
+    const std::string file = it != env.end() ? it->second : inherited ? inherited : "";
     static std::mutex lock;
     std::lock_guard<std::mutex> guard(lock);
     const std::string wanted = file.empty() ? "" : ReadWholeFile(file);
@@ -223,11 +203,8 @@ ChildResult Child::Wait() {
         DWORD code = 0;
         GetExitCodeProcess(process, &code);
         CloseHandle(process);
-        if (code == kKilledExitCode) {
-            result.signal = kSignalKill;
-        } else {
-            result.exit_code = static_cast<int>(code);
-        }
+        if (code == kKilledExitCode) result.signal = kSignalKill;
+        if (code != kKilledExitCode) result.exit_code = static_cast<int>(code);
     } else {
         result.exit_code = 127;  // could not be started, as exec failing in the POSIX child
     }
