@@ -10,8 +10,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -286,8 +284,8 @@ TEST_F(MonitorTest, RealBlocksAreCapturedAndDecoded) {
     for (int n = 0; n < 120; ++n) {
         const std::string file = std::to_string(1000 + n).substr(1) + ".bin";
         SCOPED_TRACE(file);
-        std::ifstream in(std::string(QOR_TEST_DATA_DIR) + "/edid/" + file, std::ios::binary);
-        const Bytes block((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = ReadWholeFile(std::string(QOR_TEST_DATA_DIR) + "/edid/" + file);
+        const Bytes block(bytes.begin(), bytes.end());
         ASSERT_EQ(block.size(), 128u);
         Load(block);
         Bytes got(128);

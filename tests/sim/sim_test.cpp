@@ -77,7 +77,7 @@ TEST_F(Bus, TransfersAreNumberedLoggedAndCounted) {
     EXPECT_EQ(m.counters(), (qorsim::Counters{11, 260, 5}));
 
     // With the log off nothing is written, but the counters go on.
-    m.disableLog();
+    m.conf("log", "off");
     m.clearLog();
     ASSERT_EQ(Read(0xA8, 0, buf, 2), 0);
     EXPECT_TRUE(m.log().empty());
