@@ -43,6 +43,12 @@ inline std::vector<Entry> CollectIntoCache() {
     return entries;
 }
 
+// Hex digits written in groups for the reader: the spaces go.
+inline std::string Ungrouped(std::string hex) {
+    std::erase(hex, ' ');
+    return hex;
+}
+
 // The lines of a machine's disk log that start with prefix, without it.
 inline std::vector<std::string> LogLines(const std::string &machine, const std::string &prefix) {
     std::vector<std::string> out;

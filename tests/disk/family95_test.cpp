@@ -104,22 +104,16 @@ TEST_F(Disks95, QualifyingDrivesAndDevicesTakeEntries) {
 TEST_F(Disks95, RequestBlocksAsTheDriverAndTheManagerReceiveThem) {
     Aspi(1, 9, 5, Disk("X"));
     CollectIntoCache();
-    std::vector<std::string> vsd;
-    for (const auto &l : Log("VSD 0007C088 ")) vsd.push_back(l.substr(18, 8));
-    // The head register and the drive number of drives 0 to 3.
-    EXPECT_EQ(vsd, (std::vector<std::string>{"A0EC0000", "B0EC0001", "A0EC0002", "B0EC0003"}));
+    std::vector<std::string> vsd;  // the head register and the drive number
     for (const auto &l : Log("VSD 0007C088 ")) {
-        EXPECT_EQ(l.substr(0, 18), "000200000000000000") << l;
-        EXPECT_EQ(l.substr(26, 38), std::string(38, '0')) << l;
+        vsd.push_back(l.substr(18, 8));
+        EXPECT_EQ(l.substr(0, 18) + l.substr(26, 38), "000200000000000000" + std::string(38, '0'));
     }
+    EXPECT_EQ(vsd, (std::vector<std::string>{"A0EC0000", "B0EC0001", "A0EC0002", "B0EC0003"}));
     // Command 2, adapter 1, flags 0x48, target 9, LUN 5, 255 bytes, sense 16, CDB 6, the
     // buffer and the event (as zeros), INQUIRY for LUN 5.
     const std::string srb =
-        "0200014800000000090500"
-        "00FF000000"
-        "00000000"
-        "10060000"
-        "00000000" +
+        Ungrouped("0200014800000000090500 00FF000000 00000000 10060000 00000000") +
         std::string(40, '0') + "12A00000FF00" + std::string(20 + 32, '0');
     EXPECT_EQ(Log("ASPI ")[128 + 9 * 8 + 5], srb + " 01");
 }
