@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -183,8 +182,7 @@ TEST_F(SerialAreaTest, PrimitivesWaitForAnotherHolder) {
     // Another process holds the mutex for 600 ms; a load waits for it.
     TempDir dir;
     Child holder(BinPath("qor_lockdie"), {"hold", "600", dir.file("ready")}, {});
-    for (int i = 0; i < 500 && !std::filesystem::exists(dir.file("ready")); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    AppearsWithin(dir.file("ready"), 5);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Load(), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
