@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "sim_disks.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {

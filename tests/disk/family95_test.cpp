@@ -8,7 +8,6 @@
 #include "collect.h"
 #include "platform/system.h"
 #include "sim_disks.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 #ifdef _WIN32

@@ -15,7 +15,6 @@
 #include "platform/system.h"
 #include "platform/thread.h"
 #include "state/state.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {

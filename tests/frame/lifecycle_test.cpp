@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {

@@ -17,7 +17,6 @@
 #include "eeprom/userarea/userarea.h"
 #include "hostid/routes.h"
 #include "state/state.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 #ifdef _WIN32

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {

@@ -14,7 +14,6 @@
 #include "platform/mutex.h"
 #include "platform/system.h"
 #include "platform/thread.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {

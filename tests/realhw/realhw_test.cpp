@@ -15,7 +15,6 @@
 #include "hwdiag.h"
 #include "platform/hwlib.h"
 #include "real_sys.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 // The largest single allocation since it was last reset (every operator new of the process

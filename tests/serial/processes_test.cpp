@@ -6,7 +6,6 @@
 #include <regex>
 
 #include "eeprom/area_fixture.h"
-#include "support/child.h"
 
 using namespace area_test;
 

@@ -6,8 +6,6 @@
 #ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "support/child.h"
 #endif
 
 #include <fstream>

@@ -1,5 +1,6 @@
-// Simulated machines for tests: a temporary machine directory with a small API over the
-// simulator's own file access, and helpers to point the code under test at it.
+// Simulated machines for tests (and the child runner, support/child.h): a temporary machine
+// directory with a small API over the simulator's own file access, and helpers to point the code
+// under test at it.
 #pragma once
 
 #include <gtest/gtest.h>

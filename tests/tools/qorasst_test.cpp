@@ -8,7 +8,6 @@
 #include <string>
 
 #include "eeprom/area_fixture.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {

@@ -4,7 +4,6 @@
 
 #include "eeprom/area_fixture.h"
 #include "eeprom/userarea/userarea.h"
-#include "support/child.h"
 
 using namespace area_test;
 using qorsim::Bytes;

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "QORasstW.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {
