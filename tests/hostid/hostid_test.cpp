@@ -15,6 +15,7 @@
 #include "QORasstW.h"
 #include "eeprom/userarea/network.h"
 #include "eeprom/userarea/userarea.h"
+#include "hostid/ip_config.h"
 #include "hostid/routes.h"
 #include "state/state.h"
 #include "support/machine.h"
@@ -49,22 +50,6 @@ struct Registry {
     }
     std::unique_ptr<ScopedEnv> env;
 };
-
-// One call's answer as "count address/mask ... gw gateway", every string released.
-template <typename Call>
-std::string IpConfig(Call call, int capacity) {
-    char *addresses[50] = {}, *masks[50] = {}, *gateway = nullptr;
-    const int count = call(addresses, masks, &gateway, capacity);
-    std::string out = std::to_string(count);
-    for (int i = 0; i < count && addresses[i] != nullptr; ++i) {
-        out += std::string(" ") + addresses[i] + "/" + masks[i];
-        std::free(addresses[i]);
-        std::free(masks[i]);
-    }
-    out += std::string(" gw ") + (gateway != nullptr ? gateway : "-");
-    std::free(gateway);
-    return out;
-}
 
 TEST(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
     Registry registry(Fixture("names.reg"));
