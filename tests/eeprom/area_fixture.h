@@ -44,7 +44,6 @@ inline const uint8_t *U8(const std::string &s) {
 inline std::string Rec(uint8_t key, const std::string &text) {
     return std::string(1, static_cast<char>(key)) + Text19(text);
 }
-inline const std::string kDeleted = Rec(0, std::string(19, 'D'));
 
 struct Record {
     uint8_t key;

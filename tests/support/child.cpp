@@ -6,7 +6,6 @@
 #include <sstream>
 #include <thread>
 
-
 std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -68,7 +67,7 @@ std::vector<std::string> LinesStartingWith(const std::string &text, const std::s
 std::vector<std::string> Words(const std::string &line) {
     std::vector<std::string> words;
     std::istringstream in(line);
-    for (std::string w; in >> w;) words.push_back(w);
+    for (std::string w; in >> w;) words.push_back(w == "''" ? "" : w);
     return words;
 }
 

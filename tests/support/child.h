@@ -66,7 +66,8 @@ std::string UniqueSuffix();
 // Lines of text that start with prefix.
 std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix);
 
-// The words of a line, split at spaces: a command line for a child.
+// The words of a line, split at spaces: a command line for a child ('' stands for an empty
+// argument).
 std::vector<std::string> Words(const std::string &line);
 
 // Polls for a file (a child's sign that it got there); answers whether it appeared in time. A

@@ -6,7 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-
 #ifdef _WIN32
 #include <process.h>
 #define QOR_GETPID _getpid
@@ -30,11 +29,8 @@ void SetEnv(const std::string &name, const std::optional<std::string> &value) {
 #ifdef _WIN32
     _putenv_s(name.c_str(), value ? value->c_str() : "");
 #else
-    if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-    } else {
-        unsetenv(name.c_str());
-    }
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+    if (!value) unsetenv(name.c_str());
 #endif
 }
 
@@ -49,11 +45,8 @@ struct NamespaceSweeper {
         if (static_cast<long>(QOR_GETPID()) != owner) return;  // a forked child ending
         const std::string prefix = "qt" + std::to_string(owner) + "x";
         std::error_code ec;
-        for (const auto &entry : fs::directory_iterator("/dev/shm", ec)) {
-            if (entry.path().filename().string().rfind(prefix, 0) == 0) {
-                fs::remove(entry.path(), ec);
-            }
-        }
+        for (const auto &entry : fs::directory_iterator("/dev/shm", ec))
+            if (entry.path().filename().string().starts_with(prefix)) fs::remove(entry.path(), ec);
     }
 };
 #endif
@@ -119,18 +112,6 @@ void TempMachine::addConf(const std::string &key, const std::string &value) {
     qorsim::AddConfLine(path_, key, value);
 }
 
-void TempMachine::clearConf(const std::string &key) {
-    qorsim::SetConfKey(path_, key, {});
-}
-
-void TempMachine::enableLog() {
-    conf("log", "on");
-}
-
-void TempMachine::clearLog() {
-    qorsim::ClearLog(path_);
-}
-
 std::vector<std::string> TempMachine::log() const {
     qorsim::MachineLock lock(path_);
     return qorsim::ReadLog(path_);
@@ -138,17 +119,15 @@ std::vector<std::string> TempMachine::log() const {
 
 std::vector<I2cTransfer> TempMachine::i2cTransfers() const {
     std::vector<I2cTransfer> out;
-    for (const auto &line : log()) {
+    for (const auto &line : log())
         if (auto r = qorsim::ParseI2cRecord(line)) out.push_back(*r);
-    }
     return out;
 }
 
 std::vector<std::string> TempMachine::pmemLog() const {
     std::vector<std::string> out;
-    for (const auto &line : log()) {
-        if (line.rfind("PMEM", 0) == 0) out.push_back(line);
-    }
+    for (const auto &line : log())
+        if (line.starts_with("PMEM")) out.push_back(line);
     return out;
 }
 
@@ -162,9 +141,8 @@ ChildEnv ChildOn(const TempMachine &machine, ChildEnv more) {
     bool open = false;
     for (const auto &line : pmem) {
         if (line == "PMEM OPEN ok" || line == "PMEM CLOSE") {
-            if (open == (line == "PMEM OPEN ok")) {
+            if (open == (line == "PMEM OPEN ok"))
                 return ::testing::AssertionFailure() << "unbalanced " << line;
-            }
             open = !open;
         }
     }

@@ -58,11 +58,11 @@ class TempMachine {
     // fail_transfer and fail_device), clearConf() removes the key.
     void conf(const std::string &key, const std::string &value);
     void addConf(const std::string &key, const std::string &value);
-    void clearConf(const std::string &key);
+    void clearConf(const std::string &key) { qorsim::SetConfKey(path_, key, {}); }
 
     // The transfer log and the counters.
-    void enableLog();
-    void clearLog();
+    void enableLog() { conf("log", "on"); }
+    void clearLog() { qorsim::ClearLog(path_); }
     std::vector<std::string> log() const;
     std::vector<I2cTransfer> i2cTransfers() const;
     std::vector<std::string> pmemLog() const;  // the "PMEM ..." lines only

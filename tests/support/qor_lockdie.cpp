@@ -62,9 +62,7 @@ int Lock(bool die, uint32_t ms, const char *ready) {
     PlatMutex *mutex = PlatMutexCreate(name);
     if (mutex == nullptr || !PlatMutexAcquire(mutex)) return 3;
     if (die) Die();
-    if (ready != nullptr) {
-        if (FILE *f = std::fopen(ready, "w")) std::fclose(f);
-    }
+    if (FILE *f = ready != nullptr ? std::fopen(ready, "w") : nullptr) std::fclose(f);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     PlatMutexRelease(mutex);
     PlatMutexClose(mutex);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "eeprom/area_fixture.h"
@@ -79,10 +78,7 @@ TEST(Qorasst, CommandsWithoutMachineNeverLoadTheLibrary) {
         for (const char *line : {"frobnicate", "--nope", "status --xml", "report --format xml",
                                  "serial", "serial put 4 0", "serial get 4", "serial set 4 0",
                                  "serial get 4 x", "serial set 4 0 ''"}) {
-            std::vector<std::string> args;  // '' stands for an empty argument
-            std::istringstream words(line);
-            for (std::string w; words >> w;) args.push_back(w == "''" ? "" : w);
-            const ChildResult r = run(args);
+            const ChildResult r = run(Words(line));
             EXPECT_EQ(r.exit_code, 2) << line;
             EXPECT_TRUE(r.out.empty() && r.err.starts_with("qorasst: ") &&
                         r.err.find('\n') == r.err.size() - 1)
