@@ -15,11 +15,9 @@ namespace {
 // Record keys written at the start of a record slot of A8, in order (0 = deleted).
 std::vector<int> KeysWritten(const std::vector<I2cTransfer> &transfers) {
     std::vector<int> keys;
-    for (const auto &t : transfers) {
-        if (t.dir == 'W' && t.dev == 0xA8 && t.off >= 0x10 && (t.off - 0x10) % 20 == 0 && t.ok) {
+    for (const auto &t : transfers)
+        if (t.dir == 'W' && t.dev == 0xA8 && t.off >= 0x10 && (t.off - 0x10) % 20 == 0 && t.ok)
             keys.push_back(t.data.at(0));
-        }
-    }
     return keys;
 }
 

@@ -33,9 +33,8 @@ class SerialFixture : public MachineTest {
         MachineTest::SetUp();
         g_state.eeprom_addr = kArea;  // everything else as a fresh process has it: zero
         g_state.initialized = 1;
-        for (int i = 0; i < kHddEntries; ++i) {
+        for (int i = 0; i < kHddEntries; ++i)
             g_state.hdd_serial[i] = reinterpret_cast<char *>(hdd_view_.data() + 23 * i);
-        }
         g_state.hdd_interface = reinterpret_cast<uint32_t *>(hdd_view_.data() + 552);
         g_state.hdd_address = reinterpret_cast<uint32_t *>(hdd_view_.data() + 648);
     }

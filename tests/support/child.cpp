@@ -57,10 +57,8 @@ void WriteTextFile(const std::string &path, const std::string &text) {
 std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix) {
     std::vector<std::string> lines;
     std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(prefix)) lines.push_back(line);
     return lines;
 }
 

@@ -132,9 +132,8 @@ int RunCommand(int argc, char **argv, int i) {
         return 2;
     }
     if (cmd == "wait") {  // wait PATH: until the test creates it (at most 60 s)
-        for (int n = 0; n < 6000 && !FileExists(arg(1)); ++n) {
+        for (int n = 0; n < 6000 && !FileExists(arg(1)); ++n)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
         std::printf("waited %s\n", FileExists(arg(1)) ? "ok" : "timeout");
         return 2;
     }

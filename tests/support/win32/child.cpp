@@ -18,7 +18,6 @@
 #include <mutex>
 #include <sstream>
 
-
 namespace {
 
 constexpr int kSignalKill = 9;
@@ -29,18 +28,9 @@ std::string Quote(const std::string &arg) {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
     std::string out = "\"";
     size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(backslashes * 2 + 1, '\\');
-        } else {
-            out.append(backslashes, '\\');
-        }
-        out += c;
-        backslashes = 0;
+    for (char c : arg) {  // backslashes are doubled only before a quote, which gets one more
+        if (c != '\\') out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\') += c;
+        backslashes = c == '\\' ? backslashes + 1 : 0;
     }
     out.append(backslashes * 2, '\\');
     out += '"';
@@ -197,16 +187,15 @@ ChildResult Child::Wait() {
     ChildResult result;
     if (waited_) return result;
     waited_ = true;
+    result.exit_code = 127;  // could not be started, as exec failing in the POSIX child
     if (pid_ > 0) {
         HANDLE process = AsHandle(pid_);
         WaitForSingleObject(process, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(process, &code);
         CloseHandle(process);
-        if (code == kKilledExitCode) result.signal = kSignalKill;
-        if (code != kKilledExitCode) result.exit_code = static_cast<int>(code);
-    } else {
-        result.exit_code = 127;  // could not be started, as exec failing in the POSIX child
+        result.signal = code == kKilledExitCode ? kSignalKill : 0;
+        result.exit_code = code == kKilledExitCode ? -1 : static_cast<int>(code);
     }
     result.out = WithoutCarriageReturns(ReadWholeFile(out_path_));
     result.err = WithoutCarriageReturns(ReadWholeFile(err_path_));
