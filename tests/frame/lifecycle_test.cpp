@@ -74,18 +74,17 @@ TEST(Lifecycle, NullPointersAreRefusedAndChangeNothing) {
 // the global names.
 TEST(Lifecycle, NamespacesTooLongForTheObjectNamesFailStartUpCleanly) {
     TempMachine machine(Preset::kBlank);
-    const struct {
-        size_t length;
-        bool starts;
-    } cases[] = {{0, true}, {200, true}, {255, false}, {256, false}, {4000, false}};
-    for (const auto &c : cases) {
+    // The namespace's length, and whether start-up completes.
+    const std::pair<size_t, bool> cases[] = {
+        {0, true}, {200, true}, {255, false}, {256, false}, {4000, false}};
+    for (const auto &[length, starts] : cases) {
         const auto start = std::chrono::steady_clock::now();
         const ChildResult r = RunChild(
-            {"status"}, ChildOn(machine, {{"QORASST_NAMESPACE", std::string(c.length, 'n')}}));
+            {"status"}, ChildOn(machine, {{"QORASST_NAMESPACE", std::string(length, 'n')}}));
         // Well under a second; the margin is for sanitizer builds on a busy machine.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.length;
-        EXPECT_EQ(r.out.rfind(c.starts ? "status init=1" : "status init=0", 0), 0u)
-            << c.length << ": " << r.out;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << length;
+        EXPECT_EQ(r.out.rfind(starts ? "status init=1" : "status init=0", 0), 0u)
+            << length << ": " << r.out;
     }
 }
 

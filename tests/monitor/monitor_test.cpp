@@ -93,9 +93,7 @@ std::string ModeList() {
     std::array<int, 5> m;
     for (int i = 0; (m = Mode(i))[0] == ASSET_OK && i <= kModes; ++i)
         s += " " + std::to_string(m[1]) + "x" + std::to_string(m[2]) + "@" + std::to_string(m[3]) +
-             (m[4] == 5   ? "i"
-              : m[4] == 4 ? ""
-                          : "?");
+             std::string(m[4] == 5 ? "i" : "") + (m[4] == 4 || m[4] == 5 ? "" : "?");
     EXPECT_EQ(m[0], ASSET_ERR_MODE_INDEX);
     return s.substr(s.empty() ? 0 : 1);
 }

@@ -131,23 +131,18 @@ TEST_F(Platform, RegistryEnumeratesInFileOrderAndSkipsWhatDoesNotFit) {
     const ChildEnv env{{"QORASST_REGISTRY", dir.file("m.reg")}};
     const std::string v1 = "0 v1 4 a2000000\n", v2 = "1 v2_a_rather_long_name 1 7465787400\n";
     const std::string v3 = "2 v3 3 0102\n";
-    struct Case {
-        std::vector<std::string> args;  // after "reg KEY"
-        std::string out;
+    // The arguments after "reg KEY", and the output.
+    const std::pair<const char *, std::string> cases[] = {
+        {"128 16", v1 + v2 + v3},
+        {"128 4", v1 + v3},  // data too long for the buffer
+        {"5 16 V2_A_RATHER_LONG_NAME", v1 + v3 + "V2_A_RATHER_LONG_NAME 1 7465787400\n"},
+        {"128 4 v2_a_rather_long_name", v1 + v3 + "v2_a_rather_long_name -\n"},
+        {"128 16 v4", v1 + v2 + v3 + "v4 -\n"},
     };
-    const Case cases[] = {
-        {{"128", "16"}, v1 + v2 + v3},
-        {{"128", "4"}, v1 + v3},  // data too long for the buffer
-        {{"5", "16", "V2_A_RATHER_LONG_NAME"}, v1 + v3 + "V2_A_RATHER_LONG_NAME 1 7465787400\n"},
-        {{"128", "4", "v2_a_rather_long_name"}, v1 + v3 + "v2_a_rather_long_name -\n"},
-        {{"128", "16", "v4"}, v1 + v2 + v3 + "v4 -\n"},
-    };
-    for (const auto &c : cases) {
-        std::vector<std::string> args{"reg", key};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        ChildResult r = Probe(args, env);
-        EXPECT_EQ(r.exit_code, 0) << c.out;
-        EXPECT_EQ(r.out, c.out);
+    for (const auto &[args, out] : cases) {
+        const ChildResult r = Probe(Words("reg " + key + " " + args), env);
+        EXPECT_EQ(r.exit_code, 0) << out;
+        EXPECT_EQ(r.out, out);
     }
     // Key names ignore case; another key, or no file at all, has no keys.
     EXPECT_EQ(Probe({"reg", "software\\qorasstTEST\\" + Name("key"), "128", "4"}, env).out,
