@@ -59,9 +59,8 @@ class SerialFixture : public MachineTest {
         return AssetGetSerialNumber2(type, index, buf) == 0 ? std::string(buf) : "-";
     }
     int Writes() const {
-        const auto log = machine_.i2cTransfers();
         return static_cast<int>(
-            std::count_if(log.begin(), log.end(), [](const auto &t) { return t.dir == 'W'; }));
+            std::ranges::count(machine_.i2cTransfers(), 'W', &I2cTransfer::dir));
     }
 
     // Every cache slot that claims a record (all slots when `all`) holds exactly what the
