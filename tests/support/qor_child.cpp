@@ -158,7 +158,8 @@ bool g_forked_child = false;
 
 // The leak checker's hook: a forked child has none of its parent's other threads, so what they
 // held on their stacks at the fork (the disk collector's strings, say) looks leaked to it there.
-extern "C" int __lsan_is_turned_off() {
+// The build hides symbols by default; the sanitizer runtime finds the hook only if exported.
+extern "C" __attribute__((visibility("default"))) int __lsan_is_turned_off() {
     return g_forked_child ? 1 : 0;
 }
 
