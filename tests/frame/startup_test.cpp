@@ -208,7 +208,9 @@ TEST_F(Startup, SecondProcessProbesForItselfAndSharesTheFirstCache) {
     TempMachine machine(Preset::kDemo);
     const ChildEnv env = ChildOn(machine);
     const std::string ready = dir_.file("ready"), go = dir_.file("go");
-    Child first(BinPath("qor_child"), {"get", "2", "0", "touch", ready, "wait", go, "status"}, env);
+    // The first one's queries wait for its threads: it is quiet when it touches `ready`.
+    Child first(BinPath("qor_child"),
+                {"get", "2", "0", "uget", "FA", "touch", ready, "wait", go, "status"}, env);
     ASSERT_TRUE(AppearsWithin(ready));
 
     machine.enableLog();
