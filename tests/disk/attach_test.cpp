@@ -4,14 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sim_disks.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {
@@ -19,11 +15,9 @@ namespace {
 // Record keys written at the start of a record slot of A8, in order (0 = deleted).
 std::vector<int> KeysWritten(const std::vector<I2cTransfer> &transfers) {
     std::vector<int> keys;
-    for (const auto &t : transfers) {
-        if (t.dir == 'W' && t.dev == 0xA8 && t.off >= 0x10 && (t.off - 0x10) % 20 == 0 && t.ok) {
+    for (const auto &t : transfers)
+        if (t.dir == 'W' && t.dev == 0xA8 && t.off >= 0x10 && (t.off - 0x10) % 20 == 0 && t.ok)
             keys.push_back(t.data.at(0));
-        }
-    }
     return keys;
 }
 
@@ -45,40 +39,12 @@ TEST(DiskAttach, FirstProcessCollectsQueriesAnswerAndRecordsFollow) {
                       qorsim::ScsiDisk(qorsim::InquiryData("V", "ULTRA36LP", "3CC0A7F2"), 3));
     qorsim::WriteDisk(machine.path(), 5, qorsim::IdeDisk(qorsim::IdentifyData("M", "IDE-TWO"), 1));
     machine.enableLog();
-    const ChildEnv env{{"QORASST_MACHINE", machine.path()},
-                       {"QORASST_NAMESPACE", UniqueNamespace()}};
-
-    Child first(BinPath("qor_child"),
-                {"get",
-                 "2",
-                 "0",
-                 "get",
-                 "2",
-                 "1",
-                 "get",
-                 "2",
-                 "2",
-                 "get",
-                 "2",
-                 "3",
-                 "get",
-                 "15",
-                 "0",
-                 "get",
-                 "15",
-                 "1",
-                 "get",
-                 "15",
-                 "5",
-                 "touch",
-                 dir.file("ready"),
-                 "wait",
-                 dir.file("release")},
-                env);
+    const ChildEnv env = ChildOn(machine);
+    auto args = Words("get 2 0 get 2 1 get 2 2 get 2 3 get 15 0 get 15 1 get 15 5");
+    args.insert(args.end(), {"touch", dir.file("ready"), "wait", dir.file("release")});
+    Child first(BinPath("qor_child"), args, env);
     // A later process finds the cache filled and asks no disk itself.
-    for (int n = 0; n < 6000 && !std::filesystem::exists(dir.file("ready")); ++n) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    AppearsWithin(dir.file("ready"));
     const ChildResult second = RunChild({"get", "2", "2"}, env);
     WriteTextFile(dir.file("release"), "");
     const ChildResult r = first.Wait();

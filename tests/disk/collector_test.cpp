@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,18 +62,10 @@ TEST(DiskText, IdeScsiAndCleaning) {
         char text[kHddTextSize] = {};
         Bytes data = c.data;
         data.resize(512);
-        if (c.scsi) {
-            DiskScsiText(data.data(), text);
-        } else {
-            DiskIdeText(data.data(), text);
-        }
+        (c.scsi ? DiskScsiText : DiskIdeText)(data.data(), text);
         DiskCleanText(text);
         EXPECT_EQ(std::string(text), c.text) << c.name;
     }
-    const uint8_t odd[5] = {1, 2, 3, 4, 5};
-    uint8_t out[5] = {9, 9, 9, 9, 9};
-    DiskSwapBytePairs(out, odd, 5);
-    EXPECT_EQ(Bytes(out, out + 5), (Bytes{2, 1, 4, 3, 9}));
 }
 
 // Drive by drive, the NT procedure: SMART, then the miniport, then a pass-through INQUIRY.
@@ -130,11 +121,8 @@ TEST_F(Collector, EachDriveThatOpensTakesOneEntry) {
     EXPECT_EQ(Requests(7)[4], "CLOSE");
 }
 
-std::string Le32(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02X%02X%02X%02X", v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF,
-                  v >> 24);
-    return buf;
+std::string Le32(uint32_t v) {  // this host is little-endian
+    return qorsim::Hex(reinterpret_cast<const uint8_t *>(&v), 4);
 }
 
 // The blocks byte for byte, as the drives received them.
@@ -148,22 +136,13 @@ TEST_F(Collector, RequestBlocksAsTheDrivesReceiveThem) {
     CollectIntoCache();
     const std::string smart = "00020000" + std::string(12, '0') + "EC" + std::string(42, '0');
     const std::string address = "08000000";
-    std::string miniport =
-        "1C000000"
-        "5049495849444500"
-        "10270000"
-        "02000080"
-        "00000000" +
-        Le32(1072) + std::string(2 * 1072, '0');
+    const std::string miniport = Ungrouped("1C000000 5049495849444500 10270000 02000080 00000000") +
+                                 Le32(1072) + std::string(2 * 1072, '0');
     // Length, status, path, target, LUN, CDB length 6, sense length 32, data in; 255 bytes;
     // 65535 s; the buffer (shown as zeros); the sense offset; INQUIRY for the LUN.
     const auto pass = [](const char *path_target_lun, const char *cdb) {
         return Le32(sizeof(DiskPassThroughBlock)).substr(0, 4) + "00" + path_target_lun +
-               "0620"
-               "01000000"
-               "FF000000"
-               "FFFF0000"
-               "00000000" +
+               Ungrouped("0620 01000000 FF000000 FFFF0000 00000000") +
                Le32(offsetof(DiskPassThroughRequest, sense)) + cdb + std::string(20, '0');
     };
     EXPECT_EQ(Requests(0),

@@ -1,4 +1,4 @@
-// A simulated machine with the EEPROM mutex of a scoped namespace, builders of serial-area
+// A simulated machine with the EEPROM mutex of its namespace, builders of serial-area
 // images, and the bus traffic read back from the machine's transfer log.
 #pragma once
 
@@ -44,7 +44,6 @@ inline const uint8_t *U8(const std::string &s) {
 inline std::string Rec(uint8_t key, const std::string &text) {
     return std::string(1, static_cast<char>(key)) + Text19(text);
 }
-inline const std::string kDeleted = Rec(0, std::string(19, 'D'));
 
 struct Record {
     uint8_t key;
@@ -98,7 +97,7 @@ inline Lines RecordWrite(uint8_t off, const std::string &rec, uint8_t checksum) 
                   "R A8 " + qorsim::Hex2(off) + " 20"}});
 }
 
-class MachineTest : public ::testing::Test {
+class MachineTest : public MachineFixture {
   protected:
     void SetUp() override {
         char name[256];
@@ -109,7 +108,6 @@ class MachineTest : public ::testing::Test {
         g_state.serial_view = view_.data();  // the cache as start-up lays it out
         LayOutSerialCache(20, 12);
         g_state.eeprom_size = 12;
-        machine_.enableLog();
     }
     void TearDown() override {
         // A probe still waiting for the mutex must be done with it before it is closed.
@@ -154,9 +152,6 @@ class MachineTest : public ::testing::Test {
         return probes_.back().wait_for(std::chrono::seconds(2)) == std::future_status::ready;
     }
 
-    TempMachine machine_;
-    UseMachine use_{machine_};
-    ScopedEnv ns_{"QORASST_NAMESPACE", UniqueNamespace()};
     AssetState saved_{};
     std::vector<uint8_t> view_ = std::vector<uint8_t>(1024, 0);
     std::vector<std::shared_future<void>> probes_;

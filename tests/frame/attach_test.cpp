@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <sstream>
 #include <string>
 
 #include "frame/frame.h"
@@ -16,7 +15,6 @@
 #include "platform/system.h"
 #include "platform/thread.h"
 #include "state/state.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {
@@ -68,7 +66,7 @@ TEST_F(Attach, OnlyTheFirstProcessInitialisesTheCachesAndStartsTheThread) {
         const std::string ready = dir.file("ready"), release = dir.file("release");
         // The first one runs the collector, or the synchronisation thread.
         EXPECT_EQ(AttachInChild(ready, release), "1 160 1\nDLL Initialized\n");
-        while (access(ready.c_str(), F_OK) != 0) usleep(10000);
+        AppearsWithin(ready);
         const std::string second = AttachInChild();
         EXPECT_EQ(second.rfind("1 160 0\n", 0), 0u) << second;
         EXPECT_EQ(second.find("DLL Initialized"), std::string::npos) << second;
@@ -116,14 +114,12 @@ TEST(Fork, AChildsExitLeavesItsParentsObjectsShared) {
     TempMachine machine(Preset::kBlank);
     machine.setDevice(0xA0, qorsim::SerialAreaImage({}));
     TempDir dir;
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
-    std::vector<std::string> args;
-    std::istringstream words("set 10 0 PARENT-A fork set 11 0 CHILD-B end fork die end touch " +
-                             dir.file("forked") + " wait " + dir.file("stored") + " get 12 0");
-    for (std::string w; words >> w;) args.push_back(w);
-    Child parent(BinPath("qor_child"), args, env);
-    for (int i = 0; i < 1000 && access(dir.file("forked").c_str(), F_OK) != 0; ++i) usleep(10000);
+    const ChildEnv env = ChildOn(machine);
+    Child parent(BinPath("qor_child"),
+                 Words("set 10 0 PARENT-A fork set 11 0 CHILD-B end fork die end touch " +
+                       dir.file("forked") + " wait " + dir.file("stored") + " get 12 0"),
+                 env);
+    AppearsWithin(dir.file("forked"));
     const ChildResult third = RunChild({"get", "11", "0", "set", "12", "0", "THIRD-C"}, env);
     WriteTextFile(dir.file("stored"), "");
     const ChildResult r = parent.Wait();

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {
@@ -32,13 +31,11 @@ TEST(Lifecycle, ProcessesStartingTogetherAllFindTheAreaTheFirstFormats) {
     machine.setDevice(0xB8, qorsim::RfRegisterBlock("QOR7K2M9X4TB8A"));
     for (int round = 0; round < kRounds; ++round) {
         machine.setDevice(0xA8, qorsim::ErasedImage());
-        const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                              {"QORASST_NAMESPACE", UniqueNamespace()}};
+        const ChildEnv env = ChildOn(machine);
         std::vector<std::unique_ptr<Child>> children;
         for (int p = 0; p < kProcesses; ++p)
             children.push_back(std::make_unique<Child>(
-                BinPath("qor_child"),
-                std::vector<std::string>{"status", "set", "9", std::to_string(p), "PROC-9"}, env));
+                BinPath("qor_child"), Words("status set 9 " + std::to_string(p) + " PROC-9"), env));
         for (int p = 0; p < kProcesses; ++p) {
             const std::string out = children[p]->Wait().out;
             ASSERT_EQ(out.rfind("status init=1 eeprom=1 rf=1", 0), 0u) << round << ": " << out;
@@ -55,13 +52,9 @@ TEST(Lifecycle, ProcessesStartingTogetherAllFindTheAreaTheFirstFormats) {
 // as if it had never been called.
 TEST(Lifecycle, NullPointersAreRefusedAndChangeNothing) {
     TempMachine machine(Preset::kDemo);  // every source answers
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
-    const std::vector<std::string> use = {"status", "get", "4",    "0", "get",
-                                          "14",     "0",   "uget", "FF"};
-    std::vector<std::string> careless = {"nulls"};
-    careless.insert(careless.end(), use.begin(), use.end());
-    const ChildResult r = RunChild(careless, env);
+    const ChildEnv env = ChildOn(machine);
+    const std::string use = "status get 4 0 get 14 0 uget FF";
+    const ChildResult r = RunChild(Words("nulls " + use), env);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const std::string boolean =
         " AssetGetSerialNumber AssetSetSerialNumber AssetGetLoginName AssetGetSystemName "
@@ -73,7 +66,7 @@ TEST(Lifecycle, NullPointersAreRefusedAndChangeNothing) {
         const bool answers_0 = boolean.find(" " + name + " ") != std::string::npos;
         EXPECT_EQ(line.substr(line.find(" rc=")), answers_0 ? " rc=0 kept" : " rc=104 kept");
     }
-    EXPECT_EQ(r.out.substr(r.out.find("status")), RunChild(use, env).out);
+    EXPECT_EQ(r.out.substr(r.out.find("status")), RunChild(Words(use), env).out);
 }
 
 // A namespace that makes an object name too long fails start-up at once, never cutting the
@@ -81,19 +74,17 @@ TEST(Lifecycle, NullPointersAreRefusedAndChangeNothing) {
 // the global names.
 TEST(Lifecycle, NamespacesTooLongForTheObjectNamesFailStartUpCleanly) {
     TempMachine machine(Preset::kBlank);
-    const struct {
-        size_t length;
-        bool starts;
-    } cases[] = {{0, true}, {200, true}, {255, false}, {256, false}, {4000, false}};
-    for (const auto &c : cases) {
+    // The namespace's length, and whether start-up completes.
+    const std::pair<size_t, bool> cases[] = {
+        {0, true}, {200, true}, {255, false}, {256, false}, {4000, false}};
+    for (const auto &[length, starts] : cases) {
         const auto start = std::chrono::steady_clock::now();
-        const ChildResult r =
-            RunChild({"status"}, {{"QORASST_MACHINE", machine.path()},
-                                  {"QORASST_NAMESPACE", std::string(c.length, 'n')}});
+        const ChildResult r = RunChild(
+            {"status"}, ChildOn(machine, {{"QORASST_NAMESPACE", std::string(length, 'n')}}));
         // Well under a second; the margin is for sanitizer builds on a busy machine.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.length;
-        EXPECT_EQ(r.out.rfind(c.starts ? "status init=1" : "status init=0", 0), 0u)
-            << c.length << ": " << r.out;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << length;
+        EXPECT_EQ(r.out.rfind(starts ? "status init=1" : "status init=0", 0), 0u)
+            << length << ": " << r.out;
     }
 }
 
@@ -114,9 +105,8 @@ std::vector<std::string> Leftovers(const std::string &ns) {
 TEST(Lifecycle, NothingOfANamespaceOutlivesItsLastProcess) {
     TempMachine machine(Preset::kRf);
     const std::string ns = UniqueNamespace(), killed = UniqueNamespace();
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", ns}},
-                   env_killed = {{"QORASST_MACHINE", machine.path()},
-                                 {"QORASST_NAMESPACE", killed}};
+    const ChildEnv env = ChildOn(machine, {{"QORASST_NAMESPACE", ns}}),
+                   env_killed = ChildOn(machine, {{"QORASST_NAMESPACE", killed}});
     TempDir dir;
     Child first(BinPath("qor_child"), {"wait", dir.file("go")}, env);
     EXPECT_EQ(RunChild({"status"}, env).exit_code, 0);

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,9 +15,9 @@
 #include "QORasstW.h"
 #include "eeprom/userarea/network.h"
 #include "eeprom/userarea/userarea.h"
+#include "hostid/ip_config.h"
 #include "hostid/routes.h"
 #include "state/state.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 #ifdef _WIN32
@@ -38,8 +36,7 @@ const std::string kLongName = "QORPC95-A-NAME-OF-SIXTY-FOUR-CHARACTERS-THAT-64-B
 // A REGEDIT4 fixture as the machine registry: the file QORASST_REGISTRY names on POSIX (child
 // processes inherit it); on Windows imported into the real registry (adding and removing values
 // only).
-class Registry {
-  public:
+struct Registry {
     explicit Registry(std::string path) {
 #ifdef _WIN32
         std::replace(path.begin(), path.end(), '/', '\\');
@@ -48,34 +45,11 @@ class Registry {
         Child regedit(std::string(windows) + "\\regedit.exe", {"/S", path}, {});
         EXPECT_EQ(regedit.Wait().exit_code, 0);
 #else
-        env_ = std::make_unique<ScopedEnv>("QORASST_REGISTRY", path);
+        env = std::make_unique<ScopedEnv>("QORASST_REGISTRY", path);
 #endif
     }
-
-  private:
-    std::unique_ptr<ScopedEnv> env_;
+    std::unique_ptr<ScopedEnv> env;
 };
-
-// A child process on the machine, in a namespace of its own.
-ChildEnv ChildOn(const std::string &machine) {
-    return {{qorsim::kMachineEnv, machine}, {"QORASST_NAMESPACE", UniqueNamespace()}};
-}
-
-// One call's answer as "count address/mask ... gw gateway", every string released.
-template <typename Call>
-std::string IpConfig(Call call, int capacity) {
-    char *addresses[50] = {}, *masks[50] = {}, *gateway = nullptr;
-    const int count = call(addresses, masks, &gateway, capacity);
-    std::string out = std::to_string(count);
-    for (int i = 0; i < count && addresses[i] != nullptr; ++i) {
-        out += std::string(" ") + addresses[i] + "/" + masks[i];
-        std::free(addresses[i]);
-        std::free(masks[i]);
-    }
-    out += std::string(" gw ") + (gateway != nullptr ? gateway : "-");
-    std::free(gateway);
-    return out;
-}
 
 TEST(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
     Registry registry(Fixture("names.reg"));
@@ -109,7 +83,6 @@ TEST(HostNames, ComeFromTheKeyOfThePlatformFamilyCutAndPadded) {
         expected.resize(written, '\0');
         EXPECT_EQ(std::string(buffer.data(), written + 1), expected + '#');
     }
-    EXPECT_EQ(AssetGetSystemName(nullptr, 64), 0);
     Registry nouser(Fixture("nouser.reg"));  // a key without the value: 0 and an empty name
     g_state.is_nt = 1;
     char name[64] = "stale";
@@ -222,13 +195,12 @@ TEST_F(MachineFixture, HostExportsAnswerFromTheSimulatedHostWithoutBusTraffic) {
     EXPECT_TRUE(machine_.log().empty());
 
     // qorasst ip shows what the exports give, in the platform family's names.
-    const ChildEnv env = ChildOn(machine_.path());
     const char *personality = std::getenv("QORASST_PERSONALITY");
     const std::string names =
         personality == nullptr || std::string(personality) != "win98"
             ? "  computer_name: QORPC01\n  login_name: qoruser\n"
             : "  computer_name: " + kLongName.substr(0, 63) + "\n  login_name: -\n";
-    const ChildResult text = RunChildProgram("qorasst", {"ip"}, env);
+    const ChildResult text = RunChildProgram("qorasst", {"ip"}, ChildOn(machine_));
     EXPECT_EQ(text.exit_code, 0) << text.err;
     EXPECT_EQ(text.out, "host:\n" + names +
                             "  addresses:\n    - address: 192.168.1.10\n      mask: 255.255.255.0\n"
@@ -308,9 +280,7 @@ TEST(NetworkStruct, TakesWhatFitsAndTellsWhatIsStale) {
 TEST(NetworkRefresh, StoresTheHostOnceAndRewritesWhatChanged) {
     TempMachine machine(Preset::kRf);  // the user area erased: formatted at the first start-up
     TempDir dir;
-    std::ifstream in(Fixture("names.reg"));
-    const std::string names_reg((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
+    const std::string names_reg = ReadWholeFile(Fixture("names.reg"));
     const std::string onlink = "route 192.168.1.0 255.255.255.0 0.0.0.0 192.168.1.10\n";
     const std::string deflt = "route 0.0.0.0 0.0.0.0 192.168.1.1 192.168.1.10\n";
     const std::string one = "address 192.168.1.10\n";
@@ -356,7 +326,7 @@ TEST(NetworkRefresh, StoresTheHostOnceAndRewritesWhatChanged) {
         machine.enableLog();
         machine.clearLog();
         // The read waits for the refresh, which start-up's own thread makes.
-        ASSERT_EQ(RunChild({"status", "uget", "FA"}, ChildOn(machine.path())).exit_code, 0);
+        ASSERT_EQ(RunChild({"status", "uget", "FA"}, ChildOn(machine)).exit_code, 0);
         std::vector<int> writes, expected;
         for (const auto &t : machine.i2cTransfers()) {
             if (t.dev != kUserDevice) continue;

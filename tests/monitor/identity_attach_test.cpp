@@ -5,16 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {
 
 namespace demo = qorsim::demo;
-
-ChildEnv Env(const TempMachine &m) {
-    return {{"QORASST_MACHINE", m.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}};
-}
 
 TEST(IdentityAttach, BiosTablesAtStartUpAndTheirFailures) {
     struct Case {
@@ -38,9 +33,8 @@ TEST(IdentityAttach, BiosTablesAtStartUpAndTheirFailures) {
             m.placeMemory(demo::kEdidBlock + 127, {static_cast<uint8_t>(last ^ 0x01)});
         }
         m.enableLog();
-        const ChildResult r = RunChild(
-            {"status", "get", "14", "0", "get", "4", "0", "get", "8", "0", "get", "257", "0"},
-            Env(m));
+        const ChildResult r =
+            RunChild(Words("status get 14 0 get 4 0 get 8 0 get 257 0"), ChildOn(m));
         EXPECT_EQ(r.exit_code, 0) << r.err;
         const auto got = [](bool ok, const char *fail, const char *text) {
             return std::string(" rc=") + (ok ? "0" : fail) + " text=" + (ok ? text : "");

@@ -10,8 +10,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -95,9 +93,7 @@ std::string ModeList() {
     std::array<int, 5> m;
     for (int i = 0; (m = Mode(i))[0] == ASSET_OK && i <= kModes; ++i)
         s += " " + std::to_string(m[1]) + "x" + std::to_string(m[2]) + "@" + std::to_string(m[3]) +
-             (m[4] == 5   ? "i"
-              : m[4] == 4 ? ""
-                          : "?");
+             std::string(m[4] == 5 ? "i" : "") + (m[4] == 4 || m[4] == 5 ? "" : "?");
     EXPECT_EQ(m[0], ASSET_ERR_MODE_INDEX);
     return s.substr(s.empty() ? 0 : 1);
 }
@@ -286,8 +282,8 @@ TEST_F(MonitorTest, RealBlocksAreCapturedAndDecoded) {
     for (int n = 0; n < 120; ++n) {
         const std::string file = std::to_string(1000 + n).substr(1) + ".bin";
         SCOPED_TRACE(file);
-        std::ifstream in(std::string(QOR_TEST_DATA_DIR) + "/edid/" + file, std::ios::binary);
-        const Bytes block((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = ReadWholeFile(std::string(QOR_TEST_DATA_DIR) + "/edid/" + file);
+        const Bytes block(bytes.begin(), bytes.end());
         ASSERT_EQ(block.size(), 128u);
         Load(block);
         Bytes got(128);

@@ -15,7 +15,6 @@
 #include "hwdiag.h"
 #include "platform/hwlib.h"
 #include "real_sys.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 // The largest single allocation since it was last reset (every operator new of the process
@@ -228,9 +227,8 @@ ChildEnv KernelEnv(const TempMachine &m, bool writes = false) {
 // synchronisation, clearing both dirty flags, storing and deleting a serial number, storing a
 // user-area structure.
 TEST(RealBackendInTheLibrary, WithWritesOffNoWriteReachesTheKernelAndTheReportSaysWhy) {
-    const std::vector<std::string> commands = {
-        "status", "dirty", "set", "4", "0", "ABC1234", "set",  "8",
-        "0",      "",      "get", "2", "0", "udirty",  "uset", "20042A00"};
+    const auto commands =
+        Words("status dirty set 4 0 ABC1234 set 8 0 '' get 2 0 udirty uset 20042A00");
     for (bool blank : {true, false}) {
         SCOPED_TRACE(blank ? "blank RF board" : "dirty area");
         TempMachine machine(Preset::kRf);

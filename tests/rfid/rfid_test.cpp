@@ -13,8 +13,6 @@
 
 namespace {
 
-using Block = std::array<uint8_t, 12>;
-
 class RfidTest : public MachineFixture {
   protected:
     RfidTest() { g_state.initialized = 1; }
@@ -24,37 +22,26 @@ class RfidTest : public MachineFixture {
 TEST_F(RfidTest, ReadsDecodesAndReports) {
     struct Case {
         const char *name;
-        Block block;
+        const char *block;  // hex, then zeros to 12 bytes
         int result;
         std::string text;  // the characters expected before the zeros
         const char *fault = "";
         size_t transfers = 12;  // register reads made, the last one failing on a bus fault
     };
     // Blocks worked out by hand from the bit layout (bits 0-11 chosen to balance the sum).
-    const Block good = {0x0A, 0x04, 0x0E, 0x45, 0xE4, 0x92, 0x4D, 0xB7, 0x1D, 0x79, 0x76, 0x19};
+    const char *good = "0A040E45E4924DB71D797619";
     const Case cases[] = {
         {"letters and digits", good, ASSET_OK, "QOR4SST1234XYZ"},
-        {"all zero", {}, ASSET_OK, "AAAAAAAAAAAAAA"},
-        {"first group 26 is 0", {0x7A, 0x06, 0x80}, ASSET_OK, "0AAAAAAAAAAAAA"},
-        {"first group 35 is 9", {0x38, 0x08, 0xC0}, ASSET_OK, "9AAAAAAAAAAAAA"},
-        {"last group 25 is Z",
-         {0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x19},
-         ASSET_OK,
-         "AAAAAAAAAAAAAZ"},
-        {"bits 0-11 only balance the sum",
-         {0xFF, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11},
-         ASSET_OK,
-         "AAAAAAAAAAAAAR"},
-        {"first group 36", {0xF7, 0x09, 0x00}, ASSET_ERR_RFID_GROUP, ""},
-        {"sixth group 40 keeps five",
-         {0x0D, 0x14, 0x0E, 0x45, 0xE4, 0xA8},
-         ASSET_ERR_RFID_GROUP,
-         "QOR4S"},
-        {"last group 63 keeps thirteen",
-         {0xC1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3F},
-         ASSET_ERR_RFID_GROUP,
+        {"all zero", "", ASSET_OK, "AAAAAAAAAAAAAA"},
+        {"first group 26 is 0", "7A0680", ASSET_OK, "0AAAAAAAAAAAAA"},
+        {"first group 35 is 9", "3808C0", ASSET_OK, "9AAAAAAAAAAAAA"},
+        {"last group 25 is Z", "E70000000000000000000019", ASSET_OK, "AAAAAAAAAAAAAZ"},
+        {"bits 0-11 only balance the sum", "FFF000000000000000000011", ASSET_OK, "AAAAAAAAAAAAAR"},
+        {"first group 36", "F70900", ASSET_ERR_RFID_GROUP, ""},
+        {"sixth group 40 keeps five", "0D140E45E4A8", ASSET_ERR_RFID_GROUP, "QOR4S"},
+        {"last group 63 keeps thirteen", "C1000000000000000000003F", ASSET_ERR_RFID_GROUP,
          "AAAAAAAAAAAAA"},
-        {"sum off by one", {0x01}, ASSET_ERR_CHECKSUM, ""},
+        {"sum off by one", "01", ASSET_ERR_CHECKSUM, ""},
         // The bus library's own failure value comes back unchanged.
         {"no device", good, qorsim::kFail, "", "absent", 1},
         {"device fault", good, qorsim::kDeviceFault, "", "fail_device B8", 1},
@@ -64,9 +51,11 @@ TEST_F(RfidTest, ReadsDecodesAndReports) {
          "uninitialised", 0},
     };
     for (const Case &c : cases) {
+        qorsim::Bytes block = *qorsim::ParseHex(c.block);
+        block.resize(12);
         qorsim::Image image{};  // other registers hold other bytes
         for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(0xC0 ^ i);
-        std::copy(c.block.begin(), c.block.end(), image.begin() + 0x10);
+        std::copy(block.begin(), block.end(), image.begin() + 0x10);
         machine_.setDevice(0xB8, image);
         machine_.clearConf("fail_device");
         machine_.clearConf("fail_transfer");
@@ -89,7 +78,7 @@ TEST_F(RfidTest, ReadsDecodesAndReports) {
         for (size_t i = 0; i < c.transfers; ++i) {
             const bool ok = i + 1 < c.transfers || c.fault[0] == '\0';
             want.push_back({i + 1, 'R', 0xB8, static_cast<uint8_t>(0x10 + i), 1, ok,
-                            ok ? qorsim::Bytes{c.block[i]} : qorsim::Bytes{}});
+                            ok ? qorsim::Bytes{block[i]} : qorsim::Bytes{}});
         }
         EXPECT_EQ(machine_.i2cTransfers(), want) << c.name;
     }

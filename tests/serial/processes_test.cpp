@@ -6,7 +6,6 @@
 #include <regex>
 
 #include "eeprom/area_fixture.h"
-#include "support/child.h"
 
 using namespace area_test;
 
@@ -15,32 +14,29 @@ namespace {
 TEST(Processes, ConcurrentWritersLeaveABalancedAreaThatEveryProcessSees) {
     TempMachine machine;
     machine.setDevice(kArea, Area());
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const ChildEnv env = ChildOn(machine);
     TempDir sync;
     constexpr int kWriters = 4;
     // Once every writer is done, every process asks the same questions.
     Lines questions;
-    for (int t = 10; t < 10 + kWriters; ++t)
-        questions.insert(questions.end(), {"wait", sync.file(std::to_string(t))});
-    for (int t = 10; t < 10 + kWriters; ++t)
-        for (const char *i : {"0", "1", "2"})
-            questions.insert(questions.end(), {"get", std::to_string(t), i});
-    questions.insert(questions.end(), {"get", "20", "0"});
+    std::string gets;
+    for (int t = 10; t < 10 + kWriters; ++t) {
+        const std::string n = std::to_string(t);
+        questions.insert(questions.end(), {"wait", sync.file(n)});
+        gets += " get " + n + " 0 get " + n + " 1 get " + n + " 2";
+    }
+    questions = Join({questions, Words(gets + " get 20 0")});
     std::vector<std::unique_ptr<Child>> children;
     for (int t = 10; t < 10 + kWriters; ++t) {
         // Own records added, rewritten and deleted; one shared record fought over.
         const std::string n = std::to_string(t), tag = "P" + n;
-        Lines args = {"wait", sync.file("go")};
-        for (const Lines &set : {Lines{n, "0", tag + "-zero"},
-                                 {n, "1", "11s" + tag + "-one"},
-                                 {"20", "0", "SHARED-" + tag},
-                                 {n, "0", ""},
-                                 {n, "2", tag + "-two"},
-                                 {"20", "0", "SHARED-" + tag + "-AGAIN"}})
-            args.insert(args.end(), {"set", set[0], set[1], set[2]});
-        args.insert(args.end(), {"touch", sync.file(n)});
-        args.insert(args.end(), questions.begin(), questions.end());
+        std::string sets;
+        for (const std::string &set :
+             {n + " 0 " + tag + "-zero", n + " 1 11s" + tag + "-one", "20 0 SHARED-" + tag,
+              n + " 0 ''", n + " 2 " + tag + "-two", "20 0 SHARED-" + tag + "-AGAIN"})
+            sets += " set " + set;
+        const Lines args =
+            Join({{"wait", sync.file("go")}, Words(sets), {"touch", sync.file(n)}, questions});
         children.push_back(std::make_unique<Child>(BinPath("qor_child"), args, env));
     }
     WriteTextFile(sync.file("go"), "");

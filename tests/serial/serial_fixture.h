@@ -33,9 +33,8 @@ class SerialFixture : public MachineTest {
         MachineTest::SetUp();
         g_state.eeprom_addr = kArea;  // everything else as a fresh process has it: zero
         g_state.initialized = 1;
-        for (int i = 0; i < kHddEntries; ++i) {
+        for (int i = 0; i < kHddEntries; ++i)
             g_state.hdd_serial[i] = reinterpret_cast<char *>(hdd_view_.data() + 23 * i);
-        }
         g_state.hdd_interface = reinterpret_cast<uint32_t *>(hdd_view_.data() + 552);
         g_state.hdd_address = reinterpret_cast<uint32_t *>(hdd_view_.data() + 648);
     }
@@ -60,9 +59,8 @@ class SerialFixture : public MachineTest {
         return AssetGetSerialNumber2(type, index, buf) == 0 ? std::string(buf) : "-";
     }
     int Writes() const {
-        const auto log = machine_.i2cTransfers();
         return static_cast<int>(
-            std::count_if(log.begin(), log.end(), [](const auto &t) { return t.dir == 'W'; }));
+            std::ranges::count(machine_.i2cTransfers(), 'W', &I2cTransfer::dir));
     }
 
     // Every cache slot that claims a record (all slots when `all`) holds exactly what the

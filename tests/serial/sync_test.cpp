@@ -91,7 +91,7 @@ TEST_F(SyncTest, DiskAtAnotherAddressIsDeletedThenAddedThenTheCacheReloaded) {
     const auto after = Area({{0x79, Marked("WD-123")}});
     EXPECT_EQ(machine_.device(kArea), after);
     EXPECT_EQ(Traffic(), Join({{"R A8 10 20"},
-                               RecordWrite(0x10, kDeleted, deleted[8]),
+                               RecordWrite(0x10, Rec(0, std::string(19, 'D')), deleted[8]),
                                KeyReads(12),
                                {"R A8 10 1", "R A8 11 19"},
                                RecordWrite(0x10, Rec(0x79, Marked("WD-123")), after[8]),

@@ -6,11 +6,8 @@
 #ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "support/child.h"
 #endif
 
-#include <fstream>
 #include <set>
 #include <tuple>
 
@@ -77,7 +74,7 @@ TEST_F(Bus, TransfersAreNumberedLoggedAndCounted) {
     EXPECT_EQ(m.counters(), (qorsim::Counters{11, 260, 5}));
 
     // With the log off nothing is written, but the counters go on.
-    m.disableLog();
+    m.conf("log", "off");
     m.clearLog();
     ASSERT_EQ(Read(0xA8, 0, buf, 2), 0);
     EXPECT_TRUE(m.log().empty());
@@ -170,9 +167,8 @@ class Memory : public MachineFixture {
                  {"00001000.bin", "\x01\x02\x03\x04\x05\x06\x07\x08"},
                  {"00001008.bin", "\x11\x12\x13\x14"},
                  {"00002000.bin", "EDI"},
-                 {"FFFFFFFC.bin", "ABCD"}}) {
-            std::ofstream(fs::path(m.path()) / "pmem" / name, std::ios::binary) << bytes;
-        }
+                 {"FFFFFFFC.bin", "ABCD"}})
+            WriteTextFile(m.path() + "/pmem/" + name, bytes);
         ASSERT_EQ(PMemIsInitialized(), 1);
         ASSERT_EQ(PMemOpen(), 1);
     }
@@ -263,7 +259,7 @@ TEST(QorsimTool, CreatesShowsAndAdjustsAMachine) {
     EXPECT_EQ(qorsim::ReadConf(dir).fail_transfer, (std::vector<std::uint64_t>{3, 9}));
     EXPECT_TRUE(qorsim::ReadConf(dir).log);
     qorsim::WriteCounters(dir, {5, 6, 7});
-    std::ofstream(qorsim::LogPath(dir)) << "I2C OPEN ok\n";
+    WriteTextFile(qorsim::LogPath(dir).string(), "I2C OPEN ok\n");
     EXPECT_EQ(tool({"conf", "fail_transfer"}) + tool({"log", "clear"}) + tool({"counter", "reset"}),
               0);
     EXPECT_TRUE(qorsim::ReadConf(dir).fail_transfer.empty());

@@ -1,10 +1,10 @@
 #include "support/child.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "support/child_internal.h"
+#include <thread>
 
 std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -57,9 +57,20 @@ void WriteTextFile(const std::string &path, const std::string &text) {
 std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix) {
     std::vector<std::string> lines;
     std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(prefix)) lines.push_back(line);
     return lines;
+}
+
+std::vector<std::string> Words(const std::string &line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) words.push_back(w == "''" ? "" : w);
+    return words;
+}
+
+bool AppearsWithin(const std::string &path, int seconds) {
+    for (int i = 0; i < seconds * 100 && !std::filesystem::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return std::filesystem::exists(path);
 }

@@ -55,8 +55,21 @@ class TempDir {
     std::string path_;
 };
 
-// Writes text to a file, replacing it.
+// Writes text to a file, replacing it; reads a whole file ("" when there is none).
 void WriteTextFile(const std::string &path, const std::string &text);
+std::string ReadWholeFile(const std::string &path);
+
+// Unique on this machine: the process id, a counter and a random number (names of temporary
+// files, directories and namespaces).
+std::string UniqueSuffix();
 
 // Lines of text that start with prefix.
 std::vector<std::string> LinesStartingWith(const std::string &text, const std::string &prefix);
+
+// The words of a line, split at spaces: a command line for a child ('' stands for an empty
+// argument).
+std::vector<std::string> Words(const std::string &line);
+
+// Polls for a file (a child's sign that it got there); answers whether it appeared in time. A
+// test polls: a child process that waited for it would race the process under test to be first.
+bool AppearsWithin(const std::string &path, int seconds = 60);

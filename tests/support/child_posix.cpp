@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "support/child.h"
-#include "support/child_internal.h"
 
 Child::Child(const std::string &program, const std::vector<std::string> &args,
              const ChildEnv &env) {
@@ -24,11 +23,8 @@ Child::Child(const std::string &program, const std::vector<std::string> &args,
         dup2(out, 1);
         dup2(err, 2);
         for (const auto &[key, value] : env) {
-            if (value.empty()) {
-                unsetenv(key.c_str());
-            } else {
-                setenv(key.c_str(), value.c_str(), 1);
-            }
+            if (value.empty()) unsetenv(key.c_str());
+            if (!value.empty()) setenv(key.c_str(), value.c_str(), 1);
         }
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(program.c_str()));
@@ -51,8 +47,7 @@ ChildResult Child::Wait() {
     ChildResult result;
     if (pid_ <= 0 || waited_) return result;
     int status = 0;
-    while (waitpid(static_cast<pid_t>(pid_), &status, 0) < 0) {
-    }
+    while (waitpid(static_cast<pid_t>(pid_), &status, 0) < 0) continue;
     waited_ = true;
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

@@ -6,8 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "support/child_internal.h"
-
 #ifdef _WIN32
 #include <process.h>
 #define QOR_GETPID _getpid
@@ -18,7 +16,6 @@
 
 namespace fs = std::filesystem;
 
-// Also names the child runner's files.
 std::string UniqueSuffix() {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 rng{std::random_device{}()};
@@ -32,11 +29,8 @@ void SetEnv(const std::string &name, const std::optional<std::string> &value) {
 #ifdef _WIN32
     _putenv_s(name.c_str(), value ? value->c_str() : "");
 #else
-    if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-    } else {
-        unsetenv(name.c_str());
-    }
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+    if (!value) unsetenv(name.c_str());
 #endif
 }
 
@@ -51,11 +45,8 @@ struct NamespaceSweeper {
         if (static_cast<long>(QOR_GETPID()) != owner) return;  // a forked child ending
         const std::string prefix = "qt" + std::to_string(owner) + "x";
         std::error_code ec;
-        for (const auto &entry : fs::directory_iterator("/dev/shm", ec)) {
-            if (entry.path().filename().string().rfind(prefix, 0) == 0) {
-                fs::remove(entry.path(), ec);
-            }
-        }
+        for (const auto &entry : fs::directory_iterator("/dev/shm", ec))
+            if (entry.path().filename().string().starts_with(prefix)) fs::remove(entry.path(), ec);
     }
 };
 #endif
@@ -121,22 +112,6 @@ void TempMachine::addConf(const std::string &key, const std::string &value) {
     qorsim::AddConfLine(path_, key, value);
 }
 
-void TempMachine::clearConf(const std::string &key) {
-    qorsim::SetConfKey(path_, key, {});
-}
-
-void TempMachine::enableLog() {
-    conf("log", "on");
-}
-
-void TempMachine::disableLog() {
-    conf("log", "off");
-}
-
-void TempMachine::clearLog() {
-    qorsim::ClearLog(path_);
-}
-
 std::vector<std::string> TempMachine::log() const {
     qorsim::MachineLock lock(path_);
     return qorsim::ReadLog(path_);
@@ -144,27 +119,30 @@ std::vector<std::string> TempMachine::log() const {
 
 std::vector<I2cTransfer> TempMachine::i2cTransfers() const {
     std::vector<I2cTransfer> out;
-    for (const auto &line : log()) {
+    for (const auto &line : log())
         if (auto r = qorsim::ParseI2cRecord(line)) out.push_back(*r);
-    }
     return out;
 }
 
 std::vector<std::string> TempMachine::pmemLog() const {
     std::vector<std::string> out;
-    for (const auto &line : log()) {
-        if (line.rfind("PMEM", 0) == 0) out.push_back(line);
-    }
+    for (const auto &line : log())
+        if (line.starts_with("PMEM")) out.push_back(line);
     return out;
+}
+
+ChildEnv ChildOn(const TempMachine &machine, ChildEnv more) {
+    more.emplace(qorsim::kMachineEnv, machine.path());
+    more.emplace("QORASST_NAMESPACE", UniqueNamespace());
+    return more;
 }
 
 ::testing::AssertionResult PmemClosedAfterEveryOpen(const std::vector<std::string> &pmem) {
     bool open = false;
     for (const auto &line : pmem) {
         if (line == "PMEM OPEN ok" || line == "PMEM CLOSE") {
-            if (open == (line == "PMEM OPEN ok")) {
+            if (open == (line == "PMEM OPEN ok"))
                 return ::testing::AssertionFailure() << "unbalanced " << line;
-            }
             open = !open;
         }
     }

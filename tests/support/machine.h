@@ -1,5 +1,6 @@
-// Simulated machines for tests: a temporary machine directory with a small API over the
-// simulator's own file access, and helpers to point the code under test at it.
+// Simulated machines for tests (and the child runner, support/child.h): a temporary machine
+// directory with a small API over the simulator's own file access, and helpers to point the code
+// under test at it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 #include "sim_machine.h"
 #include "sim_presets.h"
+#include "support/child.h"
 
 using qorsim::Preset;
 using I2cTransfer = qorsim::I2cRecord;
@@ -56,12 +58,11 @@ class TempMachine {
     // fail_transfer and fail_device), clearConf() removes the key.
     void conf(const std::string &key, const std::string &value);
     void addConf(const std::string &key, const std::string &value);
-    void clearConf(const std::string &key);
+    void clearConf(const std::string &key) { qorsim::SetConfKey(path_, key, {}); }
 
     // The transfer log and the counters.
-    void enableLog();
-    void disableLog();
-    void clearLog();
+    void enableLog() { conf("log", "on"); }
+    void clearLog() { qorsim::ClearLog(path_); }
     std::vector<std::string> log() const;
     std::vector<I2cTransfer> i2cTransfers() const;
     std::vector<std::string> pmemLog() const;  // the "PMEM ..." lines only
@@ -80,6 +81,10 @@ class UseMachine {
   private:
     ScopedEnv env_;
 };
+
+// The environment of a child process on the machine, in a namespace of its own unless more
+// names one.
+ChildEnv ChildOn(const TempMachine &machine, ChildEnv more = {});
 
 // Physical-memory lines of a log in which every successful open is closed exactly once, with
 // no close without an open, and nothing left open at the end.

@@ -62,9 +62,7 @@ int Lock(bool die, uint32_t ms, const char *ready) {
     PlatMutex *mutex = PlatMutexCreate(name);
     if (mutex == nullptr || !PlatMutexAcquire(mutex)) return 3;
     if (die) Die();
-    if (ready != nullptr) {
-        if (FILE *f = std::fopen(ready, "w")) std::fclose(f);
-    }
+    if (FILE *f = ready != nullptr ? std::fopen(ready, "w") : nullptr) std::fclose(f);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     PlatMutexRelease(mutex);
     PlatMutexClose(mutex);
@@ -108,9 +106,8 @@ int Reg(const char *path, uint32_t name_size, uint32_t data_size, const char *qu
     uint32_t size = 0, type = 0;
     for (uint32_t index = 0; index < 8; ++index) {
         size = data_size;
-        if (PlatRegEnumValue(key, index, name.data(), name_size, data.data(), &size, &type)) {
+        if (PlatRegEnumValue(key, index, name.data(), name_size, data.data(), &size, &type))
             PrintValue((std::to_string(index) + " " + name.data()).c_str(), type, data, size);
-        }
     }
     size = data_size;
     if (query != nullptr && PlatRegQueryValue(key, query, data.data(), &size, &type)) {
@@ -158,15 +155,12 @@ int Attach() {
 int main(int argc, char **argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "die") return Lock(true, 0, nullptr);
-    if (command == "hold" && argc > 2) {
+    if (command == "hold" && argc > 2)
         return Lock(false, Number(argv[2]), argc > 3 ? argv[3] : nullptr);
-    }
-    if (command == "map" && argc > 2) {
+    if (command == "map" && argc > 2)
         return Map(Number(argv[2]), argc > 3 && std::strcmp(argv[3], "crash") == 0);
-    }
-    if (command == "reg" && argc > 4) {
+    if (command == "reg" && argc > 4)
         return Reg(argv[2], Number(argv[3]), Number(argv[4]), argc > 5 ? argv[5] : nullptr);
-    }
     if (command == "attach" && argc > 3) {
         g_ready = argv[2];
         g_go = argv[3];

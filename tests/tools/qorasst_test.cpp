@@ -4,19 +4,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "eeprom/area_fixture.h"
-#include "support/child.h"
 #include "support/machine.h"
 
 namespace {
 
 ChildResult Qorasst(const TempMachine &machine, const std::vector<std::string> &args) {
-    return RunChildProgram(
-        "qorasst", args,
-        {{"QORASST_MACHINE", machine.path()}, {"QORASST_NAMESPACE", UniqueNamespace()}});
+    return RunChildProgram("qorasst", args, ChildOn(machine));
 }
 
 // The demo machine's report, as text and JSON: status, records, the identity sections as an
@@ -70,8 +66,7 @@ TEST(Qorasst, CommandsWithoutMachineNeverLoadTheLibrary) {
         "of type FF is replaced by its blank (size 7) in 10 single-byte writes\n";
     std::filesystem::copy_file(program, alone);
     WriteTextFile(dump, std::string(damaged.begin(), damaged.end()));
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const ChildEnv env = ChildOn(machine);
     for (const std::string &qorasst : {alone, program}) {
         auto run = [&](const std::vector<std::string> &args) {
             return Child(qorasst, args, env).Wait();
@@ -83,10 +78,7 @@ TEST(Qorasst, CommandsWithoutMachineNeverLoadTheLibrary) {
         for (const char *line : {"frobnicate", "--nope", "status --xml", "report --format xml",
                                  "serial", "serial put 4 0", "serial get 4", "serial set 4 0",
                                  "serial get 4 x", "serial set 4 0 ''"}) {
-            std::vector<std::string> args;  // '' stands for an empty argument
-            std::istringstream words(line);
-            for (std::string w; words >> w;) args.push_back(w == "''" ? "" : w);
-            const ChildResult r = run(args);
+            const ChildResult r = run(Words(line));
             EXPECT_EQ(r.exit_code, 2) << line;
             EXPECT_TRUE(r.out.empty() && r.err.starts_with("qorasst: ") &&
                         r.err.find('\n') == r.err.size() - 1)

@@ -2,13 +2,8 @@
 // message line, and several processes storing at once.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <thread>
-
 #include "eeprom/area_fixture.h"
 #include "eeprom/userarea/userarea.h"
-#include "support/child.h"
 
 using namespace area_test;
 using qorsim::Bytes;
@@ -41,8 +36,7 @@ TEST(UserAreaStartup, FirstProcessOnRfMachinesBringsTheAreaUp) {
         TempMachine machine(c.preset);
         if (c.area) machine.setDevice(kUserDevice, *c.area);
         machine.enableLog();
-        const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                              {"QORASST_NAMESPACE", UniqueNamespace()}};
+        const ChildEnv env = ChildOn(machine);
         // The read waits for start-up's own thread (the refresh, the message).
         const ChildResult r = RunChild({"status", "uget", "FF"}, env);
         ASSERT_EQ(r.exit_code, 0);
@@ -65,8 +59,7 @@ TEST(UserAreaStartup, FirstProcessOnRfMachinesBringsTheAreaUp) {
 TEST(UserAreaProcesses, ConcurrentStoresLoseNothingAndKeepTheAreaBalanced) {
     TempMachine machine(Preset::kRf);
     machine.setDevice(kUserDevice, UserAreaImage({}));
-    const ChildEnv env = {{"QORASST_MACHINE", machine.path()},
-                          {"QORASST_NAMESPACE", UniqueNamespace()}};
+    const ChildEnv env = ChildOn(machine);
     TempDir sync;
     constexpr int kWriters = 4;  // types 20 to 23
     // The first process holds the cache until every writer is done, then reads it back.
@@ -77,8 +70,7 @@ TEST(UserAreaProcesses, ConcurrentStoresLoseNothingAndKeepTheAreaBalanced) {
     // The writers load the library only once the holder is up, so that it is the first
     // process (a writer loading earlier could be first, and store while its start-up still
     // brings the area up and records the host).
-    for (int i = 0; i < 3000 && !std::filesystem::exists(sync.file("up")); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    AppearsWithin(sync.file("up"), 30);
     std::vector<std::unique_ptr<Child>> writers;
     Lines want = {"udirty rc=0"};
     for (int w = 0; w < kWriters; ++w) {

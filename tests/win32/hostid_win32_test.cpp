@@ -11,13 +11,12 @@
 // clang-format on
 
 #include <chrono>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "QORasstW.h"
-#include "support/child.h"
+#include "hostid/ip_config.h"
 #include "support/machine.h"
 
 namespace {
@@ -75,19 +74,12 @@ TEST(Win32HostId, ReadsTheRoutingTableThatNetstatPrints) {
         SCOPED_TRACE(c.name);
         ScopedEnv table("QORASST_NETSTAT_TABLE", dir.file(c.table));
         ScopedEnv hang("QORASST_NETSTAT_HANG", c.hang);
-        char *addresses[50] = {}, *masks[50] = {}, *gateway = nullptr;
+        std::string want = std::to_string(host.size());
+        for (size_t i = 0; i < host.size(); ++i)
+            want += " " + host[i] + "/" + (i ? "" : c.first_mask);
         const auto start = std::chrono::steady_clock::now();
-        const int count = AssetGetIPConfig(addresses, masks, &gateway, 50);
+        EXPECT_EQ(IpConfig(AssetGetIPConfig, 50), want + " gw " + (c.gateway ? c.gateway : "-"));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-        ASSERT_EQ(count, static_cast<int>(host.size()));
-        for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(addresses[i], host[static_cast<size_t>(i)]);
-            EXPECT_EQ(masks[i], std::string(i == 0 ? c.first_mask : ""));
-            std::free(addresses[i]);
-            std::free(masks[i]);
-        }
-        EXPECT_STREQ(gateway, c.gateway);
-        std::free(gateway);
         EXPECT_EQ(TemporaryFiles(), before);
     }
 }

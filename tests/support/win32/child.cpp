@@ -9,7 +9,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +17,6 @@
 #include <map>
 #include <mutex>
 #include <sstream>
-
-#include "support/child_internal.h"
 
 namespace {
 
@@ -31,18 +28,9 @@ std::string Quote(const std::string &arg) {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
     std::string out = "\"";
     size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(backslashes * 2 + 1, '\\');
-        } else {
-            out.append(backslashes, '\\');
-        }
-        out += c;
-        backslashes = 0;
+    for (char c : arg) {  // backslashes are doubled only before a quote, which gets one more
+        if (c != '\\') out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\') += c;
+        backslashes = c == '\\' ? backslashes + 1 : 0;
     }
     out.append(backslashes * 2, '\\');
     out += '"';
@@ -52,11 +40,7 @@ std::string Quote(const std::string &arg) {
 // Environment names are compared without regard to case on Windows.
 struct NoCaseLess {
     bool operator()(const std::string &a, const std::string &b) const {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](char x, char y) {
-                                                return std::tolower(static_cast<unsigned char>(x)) <
-                                                       std::tolower(static_cast<unsigned char>(y));
-                                            });
+        return _stricmp(a.c_str(), b.c_str()) < 0;
     }
 };
 
@@ -77,11 +61,8 @@ std::vector<char> EnvironmentBlock(const ChildEnv &env) {
         FreeEnvironmentStringsA(block);
     }
     for (const auto &[key, value] : env) {
-        if (value.empty()) {
-            vars.erase(key);
-        } else {
-            vars[key] = value;
-        }
+        if (value.empty()) vars.erase(key);
+        if (!value.empty()) vars[key] = value;
     }
     std::vector<char> out;
     auto append = [&out](const std::string &entry) {
@@ -97,13 +78,8 @@ std::vector<char> EnvironmentBlock(const ChildEnv &env) {
 
 // The C runtime writes text-mode output with CR LF; tests compare lines as on POSIX.
 std::string WithoutCarriageReturns(std::string text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
-    return out;
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    return text;
 }
 
 HANDLE OpenOutput(const std::string &path) {
@@ -115,12 +91,10 @@ HANDLE OpenOutput(const std::string &path) {
 std::vector<std::string> KeysOf(const std::string &reg_text) {
     std::vector<std::string> keys;
     std::stringstream in(reg_text);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']' && line[1] != '-') {
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']' && line[1] != '-')
             keys.push_back(line.substr(1, line.size() - 2));
-        }
     }
     return keys;
 }
@@ -141,13 +115,9 @@ bool RunRegedit(const std::string &reg_file) {
 // none): the keys of the previous import are removed, then the file is imported. What was
 // imported last is kept in a file, so later programs of the suite know it too.
 void ApplyRegistry(const ChildEnv &env) {
-    std::string file;
-    auto it = env.find("QORASST_REGISTRY");
-    if (it != env.end()) {
-        file = it->second;
-    } else if (const char *inherited = std::getenv("QORASST_REGISTRY")) {
-        file = inherited;
-    }
+    const char *inherited = std::getenv("QORASST_REGISTRY");
+    const auto it = env.find("QORASST_REGISTRY");
+    const std::string file = it != env.end() ? it->second : inherited ? inherited : "";
     static std::mutex lock;
     std::lock_guard<std::mutex> guard(lock);
     const std::string wanted = file.empty() ? "" : ReadWholeFile(file);
@@ -217,19 +187,15 @@ ChildResult Child::Wait() {
     ChildResult result;
     if (waited_) return result;
     waited_ = true;
+    result.exit_code = 127;  // could not be started, as exec failing in the POSIX child
     if (pid_ > 0) {
         HANDLE process = AsHandle(pid_);
         WaitForSingleObject(process, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(process, &code);
         CloseHandle(process);
-        if (code == kKilledExitCode) {
-            result.signal = kSignalKill;
-        } else {
-            result.exit_code = static_cast<int>(code);
-        }
-    } else {
-        result.exit_code = 127;  // could not be started, as exec failing in the POSIX child
+        result.signal = code == kKilledExitCode ? kSignalKill : 0;
+        result.exit_code = code == kKilledExitCode ? -1 : static_cast<int>(code);
     }
     result.out = WithoutCarriageReturns(ReadWholeFile(out_path_));
     result.err = WithoutCarriageReturns(ReadWholeFile(err_path_));

@@ -18,15 +18,13 @@ int main(int argc, char **argv) {
         if (FILE *file = std::fopen(table, "rb")) {
             char chunk[4096];
             size_t n = 0;
-            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
                 std::fwrite(chunk, 1, n, stdout);
-            }
             std::fclose(file);
         }
     }
     std::fflush(stdout);
-    if (const char *hang = std::getenv("QORASST_NETSTAT_HANG")) {
+    if (const char *hang = std::getenv("QORASST_NETSTAT_HANG"))
         Sleep(static_cast<DWORD>(std::atoi(hang)) * 1000);
-    }
     return 0;
 }
