@@ -79,8 +79,12 @@ void StartupThread(void *) {
     if (g_state.user_version != 0) {
         HostIdentity host;
         GatherHostIdentity(&host);
+        // The area may have changed since the loader's hold (an outside writer): the refresh
+        // works on the cache as an access would find it.
         EeLock lock;
-        if (lock.held()) UserAreaRefreshNetwork(g_state.user_version, g_state.user_area, host);
+        if (lock.held() && UserAreaBeginAccess() == 0) {
+            UserAreaRefreshNetwork(g_state.user_version, g_state.user_area, host);
+        }
     }
     SetStartupPending(false);
     EeHoldMessages(false);

@@ -49,17 +49,15 @@ int UserCacheDirty() {
 // readers and writers wait for it, bounded, so that they see the structure as refreshed.
 constexpr unsigned kStartupWaitMs = 15000;
 
-// The cache is brought in line when the device changed. A write left cut off is put back
-// first; while the bus refuses that, the access answers the status of the refused write.
-int BeginAccess() {
+}  // namespace
+
+int UserAreaBeginAccess() {
     const bool was_cut_off = SharedExtrasOf()->user.pending != 0;
     if (const int status = UserAreaSettle(kUserDevice)) return status;
     // What was put back may differ from the cache (a reload's repair was cut off): reread it.
     if (UserCacheDirty() != 0 || was_cut_off) UserAreaReload(kUserDevice, g_state.user_area);
     return ASSET_OK;
 }
-
-}  // namespace
 
 extern "C" QORASST_API int QORASST_CALL AssetIsUserCacheDirty(void) {
     if (g_state.initialized == 0) return 0;
@@ -74,7 +72,7 @@ extern "C" QORASST_API int QORASST_CALL AssetGetUserAreaStruct(unsigned char *bu
     if (g_state.initialized == 0) return ASSET_ERR_NOT_INITIALIZED;
     AwaitStartup(kStartupWaitMs);
     EeLock lock;
-    int result = lock.held() && BeginAccess() == ASSET_OK ? ASSET_OK : ASSET_ERR_BUS;
+    int result = lock.held() && UserAreaBeginAccess() == ASSET_OK ? ASSET_OK : ASSET_ERR_BUS;
     if (result == ASSET_OK) {
         result = UserAreaFindStruct(g_state.user_area, type, kUserVersion, buffer, nullptr);
     }
@@ -88,7 +86,7 @@ extern "C" QORASST_API int QORASST_CALL AssetSetUserAreaStruct(const unsigned ch
     AwaitStartup(kStartupWaitMs);
     EeLock lock;
     if (!lock.held()) return ASSET_ERR_BUS;
-    const int begun = BeginAccess();
+    const int begun = UserAreaBeginAccess();
     if (begun != ASSET_OK) return begun;
     return UserAreaPutStruct(kUserDevice, kUserVersion, g_state.user_area, structure);
 }

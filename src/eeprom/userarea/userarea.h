@@ -98,6 +98,10 @@ int UserAreaPutStruct(uint8_t device, uint8_t version, uint8_t *image, const uin
 void UserWriteBegin(const uint8_t *old, const uint8_t *offsets, int count);
 void UserWriteDone();
 int UserAreaSettle(uint8_t device);
+// What every access does first, with the EEPROM mutex held: a write left cut off is put back
+// (its status answered while the bus refuses), and the cache is reloaded when the device
+// changed behind it. 0 when the cache may be used.
+int UserAreaBeginAccess();
 // Start-up: read the header (formatting a blank or unreadable area), load (formatting and
 // loading once more when that fails). 0 when the cache was loaded; *version gets the
 // version the header handed out.
